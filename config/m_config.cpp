@@ -1,0 +1,3 @@
+#include "config/qz5_config.hpp"
+
+_QZ5_CONFIG m_Config;

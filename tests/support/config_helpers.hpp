@@ -1,0 +1,52 @@
+// Helpers for tests of the configuration store.
+#pragma once
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "config/qz5_config.hpp"
+#include "config/xmlconfig.hpp"
+
+inline std::unique_ptr<_QZ5_CONFIG> ZeroRecord() {
+    auto rec = std::make_unique<_QZ5_CONFIG>();
+    std::memset(rec.get(), 0, sizeof *rec);
+    return rec;
+}
+
+inline std::unique_ptr<_QZ5_CONFIG> DefaultRecord() {
+    auto rec = ZeroRecord();
+    InitialConfigInto(*rec);
+    return rec;
+}
+
+inline bool SameRecord(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Offset of the first byte where two records differ, for failure messages.
+inline size_t FirstDifference(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b) {
+    const auto* pa = reinterpret_cast<const unsigned char*>(&a);
+    const auto* pb = reinterpret_cast<const unsigned char*>(&b);
+    size_t i = 0;
+    while (i < sizeof a && pa[i] == pb[i]) ++i;
+    return i;
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A property list whose root dictionary holds body.
+inline std::string Plist(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
+           "</dict>\n</plist>\n";
+}
+
+// Loads path into m_Config through a fresh reader, as the daemon does.
+inline bool LoadFile(const std::string& path) {
+    xmlconfig reader;
+    xmlconfig::setConfigfileName(path);
+    return reader.LoadConfigFile();
+}
