@@ -45,16 +45,10 @@ protected:
         for (const auto& r : bus.requests) lines.push_back(r.Line());
         return lines;
     }
-    _QZ5_PROFILE& Profile(int p) { return m_Config.PROFILE[p]; }
     // Key index 0-11: T-keys; 12-19: mapping keys.
     _TKEY_INFO& Key(int p, int k) {
-        return k < kTKeyCount ? Profile(p).TKEYINFO[k] : Profile(p).MAPPINGKEYINFO[k - kTKeyCount];
-    }
-    // The encoding of key k of profile p, through GetMacroInfo.
-    std::vector<uint8_t> Encode(int p, int k) {
-        std::vector<uint8_t> out(prefs->GetMacroInfo(k, &Key(p, k), nullptr));
-        prefs->GetMacroInfo(k, &Key(p, k), out.data());
-        return out;
+        auto& prof = m_Config.PROFILE[p];
+        return k < kTKeyCount ? prof.TKEYINFO[k] : prof.MAPPINGKEYINFO[k - kTKeyCount];
     }
 
     TempDir dir;
@@ -66,17 +60,6 @@ protected:
     char* diagText = nullptr;
     size_t diagSize = 0;
 };
-
-// "0a ff 1" style hex into bytes.
-inline std::vector<uint8_t> Bytes(const std::string& hex) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < hex.size();) {
-        if (hex[i] == ' ') { ++i; continue; }
-        out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
-    return out;
-}
 
 inline std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string s;

@@ -63,56 +63,35 @@ TEST_F(MatrixTest, EveryKeyOfTheLayoutHasItsOwnPosition) {
     EXPECT_EQ(prefs->GetMatrixKeyPos(0x24), 24);    // Return: no slot, but a position
 }
 
-// The table sent by the one matrix request of profile p.
-std::vector<uint8_t> Defaults() {
-    std::vector<uint8_t> t(DefaultMatrix_UsageID, DefaultMatrix_UsageID + kMatrixPositions);
-    t.resize(kMatrixTableSize, 0);
-    return t;
-}
-
-TEST_F(MatrixTest, TablesForEmptyAndFactoryProfilesAreTheDefaults) {
+TEST_F(MatrixTest, TablesSent) {
     bus.AddDevice();
-    prefs->MakeAndSendMatrixtoDevice(0);
-    InitialConfigInto(m_Config);
+    std::vector<uint8_t> defaults(DefaultMatrix_UsageID, DefaultMatrix_UsageID + kMatrixPositions);
+    defaults.resize(kMatrixTableSize, 0);
+    prefs->MakeAndSendMatrixtoDevice(0);  // nothing assigned
+    InitialConfigInto(m_Config);           // every key itself; slots 102-159 hold 1
     prefs->MakeAndSendMatrixtoDevice(2);
-    ASSERT_EQ(bus.requests.size(), 2u);
-    EXPECT_EQ(bus.requests[0].Line(), "40 18 00 00 01 00 a0 00 : " + Hex(Defaults()));
-    EXPECT_EQ(bus.requests[1].Line(), "40 18 00 00 03 00 a0 00 : " + Hex(Defaults()));
-}
-
-TEST_F(MatrixTest, RemapsAndMappingKeys) {
-    bus.AddDevice();
-    auto& p = Profile(1);
-    p.KEY[17] = 1;                          // 1 key produces A
-    p.KEY[28] = 0x7B;                       // = key produces F1
-    p.KEY[93] = 0x37;                       // Space produces right Command: no usage
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"40 18 00 00 01 00 a0 00 : " + Hex(defaults),
+                                                 "40 18 00 00 03 00 a0 00 : " + Hex(defaults)}));
+    // A remap of A stands against the factory values of the keyless slots,
+    // and those slots change nothing whatever they hold.
+    auto& p = m_Config.PROFILE[1];
+    p.KEY[58] = 0x7B;                           // A produces F1
+    for (int slot = 102; slot < kKeySlotCount; ++slot) m_Config.PROFILE[0].KEY[slot] = 0x7B;
+    p.KEY[17] = 1;                              // 1 key produces A
+    p.KEY[28] = 0x7B;                           // = key produces F1
+    p.KEY[93] = 0x37;                           // Space produces right Command: no usage
     p.MAPPINGKEYINFO[0].MAPKEY_KEYCODE = 0x7B;  // on F1
-    p.KEY[1] = 1;                           // F1 remapped too: the mapping key wins
+    p.KEY[1] = 1;                               // F1 remapped too: the mapping key wins
     p.MAPPINGKEYINFO[2].MAPKEY_KEYCODE = 0x31;  // two mapping keys on Tab:
     p.MAPPINGKEYINFO[5].MAPKEY_KEYCODE = 0x31;  // the higher one stays
     p.MAPPINGKEYINFO[6].MAPKEY_KEYCODE = 0x25;  // Return has no slot: nowhere
-    prefs->MakeAndSendMatrixtoDevice(1);
-    auto expected = Defaults();
-    expected[1] = 0x04;
-    expected[73] = 0x3A;
-    expected[40] = 0x00;
-    expected[17] = 0xD8;
-    expected[56] = 0xDD;
-    ASSERT_EQ(bus.requests.size(), 1u);
-    EXPECT_EQ(bus.requests[0].Line(), "40 18 00 00 02 00 a0 00 : " + Hex(expected));
-}
-
-TEST_F(MatrixTest, SlotsWithoutAKeyChangeNothingAndCannotUndoARemapOfA) {
-    bus.AddDevice();
-    InitialConfigInto(m_Config);  // slots 102-159 hold 1
-    Profile(0).KEY[58] = 0x7B;     // A produces F1
-    for (int slot = 102; slot < kKeySlotCount; ++slot) Profile(1).KEY[slot] = 0x7B;
     prefs->MakeAndSendMatrixtoDevice(0);
     prefs->MakeAndSendMatrixtoDevice(1);
-    auto remapped = Defaults();
-    remapped[48] = 0x3A;
-    EXPECT_EQ(bus.requests[0].data, remapped);
-    EXPECT_EQ(bus.requests[1].data, Defaults());
+    auto expected = defaults;
+    for (auto [pos, usage] : {std::pair{48, 0x3A}, {1, 0x04}, {73, 0x3A}, {40, 0x00}, {17, 0xD8}, {56, 0xDD}})
+        expected[pos] = static_cast<uint8_t>(usage);
+    EXPECT_EQ(bus.requests[2].data, defaults);
+    EXPECT_EQ(Hex(bus.requests[3].data), Hex(expected));
 }
 
 }  // namespace
