@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "config/xmlconfig.hpp"
+#include "keyboard/preferences.hpp"
+#include "platform/log.hpp"
+#include "platform/usb.hpp"
 #include "tools/settings_summary.hpp"
 
 namespace {
@@ -18,6 +21,10 @@ constexpr const char* kUsage =
     "  settings normalize IN OUT   load IN as the daemon does (factory defaults when\n"
     "                              it cannot be read) and write the result to OUT\n"
     "  settings show FILE          print a summary of the settings in FILE\n"
+    "  requests FILE PROFILE [--save]\n"
+    "                              load FILE as the daemon does and print every USB\n"
+    "                              control request of a full download of PROFILE\n"
+    "                              (1-3), one line each; --save adds the save command\n"
     "  --help                      show this text\n"
     "\n"
     "The daemon's settings file is $QZ5_SETTINGS_FILE when set.\n";
@@ -59,6 +66,34 @@ int Settings(const std::vector<std::string>& a) {
     return Usage("settings: expected init FILE, normalize IN OUT or show FILE");
 }
 
+// Runs the daemon's full download of one profile against a bus that prints
+// each request instead of sending it, with no pauses.
+int Requests(const std::vector<std::string>& a) {
+    const bool save = a.size() == 4 && a[3] == "--save";
+    if (a.size() != 3 && !save) return Usage("requests: expected FILE PROFILE [--save]");
+    if (a[2] != "1" && a[2] != "2" && a[2] != "3") return Usage("requests: PROFILE is 1, 2 or 3");
+    // Constructing and destroying the object loads the daemon's own settings
+    // file and logs both; none of that matters here, so FILE is loaded after
+    // the construction and only the download's own log lines are shown.
+    const auto drop = [](const std::string&) {};
+    SetLogSink(drop);
+    {
+        Preferences prefs;
+        SetLogSink([](const std::string& line) { std::fprintf(stderr, "qz5ctl: %s\n", line.c_str()); });
+        LoadLikeDaemon(a[1]);
+        PrintingUsbBus printer(stdout);
+        SetUsbBus(&printer);
+        SetPause([](unsigned) {});
+        SetRequestDiagnostics(nullptr);  // nothing is looked up: stdout is the request lines only
+        prefs.SendFullDownload(std::stoi(a[2]) - 1, save);
+        SetUsbBus(nullptr);
+        SetLogSink(drop);
+    }
+    SetLogSink({});
+    std::fflush(stdout);
+    return std::ferror(stdout) ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,5 +104,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args[0] == "settings") return Settings(args);
+    if (args[0] == "requests") return Requests(args);
     return Usage(("unknown command: " + args[0]).c_str());
 }

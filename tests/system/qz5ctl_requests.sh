@@ -1,0 +1,61 @@
+#!/bin/bash
+# qz5ctl requests: the control requests of a full download, printed.
+set -u
+qz5ctl=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+
+"$qz5ctl" settings init "$work/default.xml"
+"$qz5ctl" requests "$work/default.xml" 2 --save >"$work/out" 2>"$work/err"
+check "exit 0" '[ $? -eq 0 ]'
+check "eleven requests with --save" '[ $(wc -l <"$work/out") -eq 11 ]'
+check "stdout holds request lines only" \
+  '! grep -vE "^([0-9a-f]{2} ){7}[0-9a-f]{2}( : ([0-9a-f]{2})+)?$" "$work/out"'
+check "nothing on stderr" '[ ! -s "$work/err" ]'
+matrix="1d1eccb0e6b3cded0620ceb4b5cfe4d0093a3ed1e2d2d3d4283b3fd5d6e1d700290e13f1f2f3e0b72c2187e3b48b8a88043d12c6c99190e72b35401c4d243353162d41182f254911072e420c302634641a2a44464a4c0b37080f4547484b3238140d438931274e36650a52055f5c593919225450605d5a6215235561515e5b63173c5657854f58101b1fecb1ebe5b6b200000000000000000000000000000000"
+cat >"$work/expected" <<EOT
+40 18 00 00 02 00 a0 00 : $matrix
+40 10 00 00 02 00 69 00 : 140069$(printf '0%.0s' {1..204})
+40 12 00 00 02 00 00 00
+40 16 00 00 02 00 3f 00 : 1400010101020103010401050106010701080109010a010b0100010001000100010001000100010001$(printf '0%.0s' {1..44})
+40 31 00 00 80 00 00 00
+40 31 00 00 81 00 00 00
+40 31 00 00 82 00 00 00
+40 31 00 00 83 00 00 00
+40 02 01 00 00 00 00 00
+40 1a 00 00 00 00 00 00
+40 03 00 00 00 00 00 00
+EOT
+check "factory defaults give the expected requests" 'diff "$work/expected" "$work/out"'
+
+cat > "$work/custom.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>GAME_MODE</key><integer>1</integer>
+<key>PROFILE_3</key><dict>
+  <key>KEY_18</key><integer>1</integer>
+  <key>TKEYINFO_1</key><dict><key>FUNCID</key><integer>2</integer><key>MACRO</key><dict>
+    <key>LENGTH</key><integer>2</integer>
+    <key>KEYMAP_1</key><dict><key>KEYCODE</key><integer>255</integer><key>KEYFLAG</key><integer>1000</integer></dict>
+    <key>KEYMAP_2</key><dict><key>KEYCODE</key><integer>210</integer></dict>
+  </dict></dict>
+</dict>
+</dict></plist>
+XML
+out=$("$qz5ctl" requests "$work/custom.xml" 3)
+check "ten requests without --save" '[ $(wc -l <<<"$out") -eq 10 ]'
+check "the file's remap" 'grep -q "^40 18 00 00 03 00 a0 00 : 1d04" <<<"$out"'
+check "the file's macro" 'grep -qx "40 12 00 00 03 00 12 00 : 8703e884e30184060184060084e300860001" <<<"$out"'
+check "the file's game mode" 'grep -qx "40 02 03 00 00 00 00 00" <<<"$out"'
+
+for bad in 0 4 x ""; do
+  "$qz5ctl" requests "$work/default.xml" "$bad" >/dev/null 2>&1
+  check "profile '$bad' is a usage error" '[ $? -eq 2 ]'
+done
+"$qz5ctl" requests "$work/default.xml" 1 --bogus >/dev/null 2>&1
+check "unknown option is a usage error" '[ $? -eq 2 ]'
+"$qz5ctl" --help | grep -q "requests FILE PROFILE"
+check "--help names requests" '[ ${PIPESTATUS[0]} -eq 0 ]'
+exit $fail

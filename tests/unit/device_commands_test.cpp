@@ -1,0 +1,38 @@
+// Device commands: setup packets and the lighting encoding.
+#include "tests/support/keyboard_fixture.hpp"
+
+namespace {
+
+using CommandsTest = KeyboardTest;
+
+TEST_F(CommandsTest, SetupPackets) {
+    bus.AddDevice();
+    prefs->ResetDevice();
+    prefs->SendProfileid(3);
+    prefs->SendWorkMode(3);
+    m_Config.PROFILE[2].INSTANT_SHIFT = {3, 1};  // previous Shift, next Alt
+    prefs->SendAltermateProfilePro(2);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"40 01 00 00 00 00 00 00", "40 14 03 00 00 00 00 00",
+                                                 "40 02 03 00 00 00 00 00", "40 1a e2 e1 00 00 00 00"}));
+    const int selectors[] = {0, 1, 2, 3, 4, -1};
+    const uint8_t usages[] = {0x00, 0xE2, 0xE0, 0xE1, 0x00, 0x00};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(prefs->getAlterKeyCode(selectors[i]), usages[i]);
+}
+
+TEST_F(CommandsTest, LightZoneEncoding) {
+    bus.AddDevice();
+    struct Case { int zone, on, style; const char* line; } cases[] = {
+        {0, 1, 0, "40 31 00 00 00 00 00 00"}, {1, 1, 3, "40 31 03 00 01 00 00 00"},
+        {2, 1, 4, "40 31 04 01 02 00 00 00"}, {1, 1, 9, "40 31 03 00 01 00 00 00"},
+        {0, 1, -1, "40 31 03 00 00 00 00 00"}, {0, 0, 4, "40 31 00 01 80 00 00 00"},
+        {2, 0, 2, "40 31 00 00 82 00 00 00"}, {3, 1, 0, "40 31 04 01 03 00 00 00"},
+        {3, 0, 4, "40 31 00 00 83 00 00 00"},
+    };
+    for (const auto& c : cases) {
+        bus.requests.clear();
+        prefs->SetLightStatus(c.zone, c.on, c.style);
+        EXPECT_EQ(Lines(), std::vector<std::string>{c.line}) << c.zone << " " << c.on << " " << c.style;
+    }
+}
+
+}  // namespace
