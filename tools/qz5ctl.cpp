@@ -1,5 +1,6 @@
 // qz5ctl: the command-line settings tool.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -72,15 +73,15 @@ int Requests(const std::vector<std::string>& a) {
     const bool save = a.size() == 4 && a[3] == "--save";
     if (a.size() != 3 && !save) return Usage("requests: expected FILE PROFILE [--save]");
     if (a[2] != "1" && a[2] != "2" && a[2] != "3") return Usage("requests: PROFILE is 1, 2 or 3");
-    // Constructing and destroying the object loads the daemon's own settings
-    // file and logs both; none of that matters here, so FILE is loaded after
-    // the construction and only the download's own log lines are shown.
+    // The object loads its settings file on construction, exactly as the
+    // daemon does: point it at FILE. Its own two log lines are of no interest
+    // here; the download's log lines go to standard error.
+    setenv("QZ5_SETTINGS_FILE", a[1].c_str(), 1);
     const auto drop = [](const std::string&) {};
     SetLogSink(drop);
     {
         Preferences prefs;
         SetLogSink([](const std::string& line) { std::fprintf(stderr, "qz5ctl: %s\n", line.c_str()); });
-        LoadLikeDaemon(a[1]);
         PrintingUsbBus printer(stdout);
         SetUsbBus(&printer);
         SetPause([](unsigned) {});
