@@ -5,8 +5,9 @@
 //   emulator_client reports FIFO
 //   emulator_client hotplug FIFO        (emulator started with --unplugged)
 //   emulator_client two LOG PROFILE     (emulator started with --keyboards 2)
-//   emulator_client idle
+//   emulator_client idle FIFO
 //   emulator_client sigterm             (exits 42 once SIGTERM arrives)
+//   emulator_client timing FIFO         (prints the cost of requests and reports)
 //
 // Exit status 0 when every check holds, 1 with a message otherwise.
 #if defined(_FORTIFY_SOURCE) && _FORTIFY_SOURCE > 0
@@ -431,19 +432,16 @@ double OwnCpuSeconds() {
     return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-// With a keyboard open and libusb waiting for events, neither side may spin.
-int Idle() {
-    Usb usb;
-    auto kbs = usb.Keyboards();
-    Check(kbs.size() == 1, "one keyboard");
-    libusb_device_handle* h = Open(kbs[0]);
-    ReadByte(h, 0x15, 1, 0);
+// Neither the emulator nor libusb may spin while nothing happens: measured
+// over an idle interval with a keyboard open and libusb waiting for events,
+// and again after the keyboard was unplugged under the open handle.
+void ExpectIdle(Usb& usb, const char* what) {
     const std::string emulatorStat = "/proc/" + std::to_string(getppid()) + "/stat";
     const double tick = 1.0 / double(sysconf(_SC_CLK_TCK));
     const long emuBefore = CpuTicks(emulatorStat);
     const double ownBefore = OwnCpuSeconds();
     const auto start = Clock::now();
-    const auto end = start + std::chrono::seconds(1);
+    const auto end = start + std::chrono::milliseconds(600);
     while (Clock::now() < end) {
         timeval tv{0, MillisLeft(end) * 1000};
         libusb_handle_events_timeout_completed(usb.ctx, &tv, nullptr);
@@ -451,11 +449,26 @@ int Idle() {
     const double interval = std::chrono::duration<double>(Clock::now() - start).count();
     const double emulator = double(CpuTicks(emulatorStat) - emuBefore) * tick;
     const double own = OwnCpuSeconds() - ownBefore;
-    std::printf("idle %.2f s: emulator %.3f s CPU, client %.3f s CPU\n", interval, emulator, own);
-    if (emulator > 0.05 * interval) Fail("the emulator is busy while idle");
-    if (own > 0.05 * interval) Fail("libusb spins on the emulated device");
+    std::printf("%s, idle %.2f s: emulator %.3f s CPU, client %.3f s CPU\n", what, interval, emulator, own);
+    if (emulator > 0.05 * interval) Fail("%s: the emulator is busy while idle", what);
+    if (own > 0.05 * interval) Fail("%s: libusb spins on the emulated device", what);
+}
+
+int Idle(const std::string& fifo) {
+    Usb usb;
+    udev* u = udev_new();
+    Monitor monitor(u);
+    auto kbs = usb.Keyboards();
+    Check(kbs.size() == 1, "one keyboard");
+    libusb_device_handle* h = Open(kbs[0]);
+    ReadByte(h, 0x15, 1, 0);
+    ExpectIdle(usb, "plugged");
+    Command(fifo, "unplug\n");
+    monitor.Expect("remove");
+    ExpectIdle(usb, "unplugged");
     libusb_close(h);
     for (auto* d : kbs) libusb_unref_device(d);
+    udev_unref(u);
     return 0;
 }
 
@@ -470,6 +483,46 @@ int Sigterm() {
     return 42;
 }
 
+// Not a test: prints what requests and reports cost through the emulator.
+int Timing(const std::string& fifo) {
+    Usb usb;
+    auto kbs = usb.Keyboards();
+    Check(kbs.size() == 1, "one keyboard");
+    auto perCall = [](Clock::time_point start, int n) {
+        return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / n;
+    };
+    constexpr int kRounds = 200;
+    auto start = Clock::now();
+    for (int i = 0; i < kRounds; ++i) libusb_close(Open(kbs[0]));
+    std::printf("open + close:               %7.1f us\n", perCall(start, kRounds));
+    libusb_device_handle* h = Open(kbs[0]);
+    start = Clock::now();
+    for (int i = 0; i < kRounds; ++i) SendOut(h, {0x40, 0x02, 1, 0, {}});
+    std::printf("OUT request, no data:       %7.1f us\n", perCall(start, kRounds));
+    start = Clock::now();
+    for (int i = 0; i < kRounds; ++i) SendOut(h, {0x40, 0x12, 0, 1, std::vector<uint8_t>(4096, 0x5a)});
+    std::printf("OUT request, 4096 bytes:    %7.1f us\n", perCall(start, kRounds));
+    start = Clock::now();
+    for (int i = 0; i < kRounds; ++i) ReadByte(h, 0x15, 1, 0);
+    std::printf("IN request 0x15:            %7.1f us\n", perCall(start, kRounds));
+    libusb_close(h);
+    udev* u = udev_new();
+    const int fd = OpenNode(NodeOfInterface(u, 0));
+    const int control = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    const std::string cmd = "report 4 00 00 00 00 00 00 00 00\n";
+    start = Clock::now();
+    for (int i = 0; i < kRounds; ++i) {
+        Check(write(control, cmd.data(), cmd.size()) == ssize_t(cmd.size()), "control write");
+        ReadReport(fd);
+    }
+    std::printf("report, command to read():  %7.1f us\n", perCall(start, kRounds));
+    close(control);
+    close(fd);
+    udev_unref(u);
+    for (auto* d : kbs) libusb_unref_device(d);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -478,8 +531,9 @@ int main(int argc, char** argv) {
     if (args.size() == 2 && args[0] == "reports") return Reports(args[1]);
     if (args.size() == 2 && args[0] == "hotplug") return Hotplug(args[1]);
     if (args.size() == 3 && args[0] == "two") return Two(args[1], std::stoi(args[2]));
-    if (args.size() == 1 && args[0] == "idle") return Idle();
+    if (args.size() == 2 && args[0] == "idle") return Idle(args[1]);
     if (args.size() == 1 && args[0] == "sigterm") return Sigterm();
+    if (args.size() == 2 && args[0] == "timing") return Timing(args[1]);
     std::fprintf(stderr, "usage: emulator_client SCENARIO [ARGS...]\n");
     return 2;
 }

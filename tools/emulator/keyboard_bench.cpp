@@ -89,8 +89,10 @@ void Complete(UMockdevIoctlClient* client, long result, int err) {
 // A USB device node. umockdev's node is a plain file, which poll() always
 // reports ready; libusb's event loop would spin on it. The node is a FIFO
 // instead, with room for one byte: it holds that byte (not writable) while
-// nothing waits to be reaped, and is emptied (writable, like usbfs signals a
-// completed URB) while a URB waits or after the device is gone.
+// nothing waits to be reaped, and is emptied (writable, the way usbfs
+// signals a completed URB) while a URB waits. A FIFO cannot raise POLLERR as
+// a vanished usbfs device does, so after unplugging the node stays quiet and
+// clients learn of it from the "remove" uevent and from ENODEV.
 struct KeyboardBench::UsbNode {
     KeyboardBench* bench = nullptr;
     struct Keyboard* keyboard = nullptr;
@@ -112,7 +114,7 @@ struct KeyboardBench::UsbNode {
         }
     }
     void UpdateReady() {
-        bool waiting = gone;
+        bool waiting = false;
         for (const auto& [client, urbs] : reapable) waiting = waiting || !urbs.empty();
         SetReady(waiting);
     }
