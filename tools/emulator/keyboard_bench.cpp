@@ -386,7 +386,7 @@ KeyboardBench::~KeyboardBench() { Stop(); }
 bool KeyboardBench::Start(const BenchOptions& options, std::string& error) {
     options_ = options;
     if (!options_.logFile.empty()) {
-        logFd_ = ::open(options_.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        logFd_ = ::open(options_.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
         if (logFd_ < 0) {
             error = "cannot open " + options_.logFile + ": " + std::strerror(errno);
             return false;

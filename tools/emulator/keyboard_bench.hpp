@@ -15,7 +15,7 @@
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
 struct BenchOptions {
-    std::string logFile;    // every request the keyboards receive; empty: none
+    std::string logFile;    // every request the keyboards receive (emptied first); empty: none
     uint8_t profile = 1;    // answer to request 0x15 until 0x14 changes it
     uint8_t light = 0;      // byte 1 of the answer to request 0x04
     int keyboards = 1;

@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "                    [--unplugged] [--keyboards N] -- COMMAND [ARGS...]\n"
     "\n"
     "Runs COMMAND against emulated QZ5 keyboards and exits with its status.\n"
-    "  --log FILE       append every control request the keyboards receive\n"
+    "  --log FILE       write every control request the keyboards receive to FILE\n"
     "  --control FIFO   read commands from FIFO (made when missing), one a line:\n"
     "                   report T B0..B7 | report2 T B0..B7 | unplug | plug\n"
     "  --profile N      current profile the keyboards report (default 1)\n"
