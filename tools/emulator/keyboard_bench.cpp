@@ -477,7 +477,9 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
     const std::string product = productBuf;
 
     // Nodes and ioctl handlers first: adding a device announces it at once.
-    auto usb = std::make_unique<UsbNode>();
+    // Node states stay until Stop(), even when plugging fails half-way: a
+    // handler may already point at them.
+    UsbNode* usb = usbNodes_.emplace_back(std::make_unique<UsbNode>()).get();
     usb->bench = this;
     usb->keyboard = &kb;
     usb->node = usbNode;
@@ -493,8 +495,8 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
     }
     usb->SetReady(false);
     usb->handler = umockdev_ioctl_base_new();
-    g_signal_connect(usb->handler, "handle-ioctl", G_CALLBACK(OnUsbIoctl), usb.get());
-    g_signal_connect(usb->handler, "client-vanished", G_CALLBACK(OnUsbClientVanished), usb.get());
+    g_signal_connect(usb->handler, "handle-ioctl", G_CALLBACK(OnUsbIoctl), usb);
+    g_signal_connect(usb->handler, "client-vanished", G_CALLBACK(OnUsbClientVanished), usb);
     GError* gerror = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, usbNode.c_str(), usb->handler, &gerror)) {
         error = std::string("cannot attach ") + usbNode + ": " + gerror->message;
@@ -505,10 +507,12 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
 
     int hidrawNumbers[2];
     for (int i = 0; i < 2; ++i) {
-        auto hid = std::make_unique<HidrawNode>();
+        HidrawNode* hid = hidrawNodes_.emplace_back(std::make_unique<HidrawNode>()).get();
         hidrawNumbers[i] = nextHidraw_++;
         hid->node = "/dev/hidraw" + std::to_string(hidrawNumbers[i]);
-        hid->master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        // Non-blocking: a full pty (reports nobody reads) fails the command
+        // instead of stalling the emulator.
+        hid->master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         const char* pts = hid->master >= 0 && ::grantpt(hid->master) == 0 && ::unlockpt(hid->master) == 0
                               ? ::ptsname(hid->master)
                               : nullptr;
@@ -526,7 +530,7 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
             return false;
         }
         hid->handler = umockdev_ioctl_base_new();
-        auto* ctx = new HidrawContext{this, hid.get()};
+        auto* ctx = new HidrawContext{this, hid};
         g_signal_connect_data(hid->handler, "handle-read", G_CALLBACK(OnHidrawRead), ctx, nullptr, GConnectFlags(0));
         g_signal_connect_data(hid->handler, "handle-write", G_CALLBACK(OnHidrawWrite), ctx, nullptr,
                               GConnectFlags(0));
@@ -539,8 +543,7 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
             return false;
         }
         attachedNodes_.push_back(hid->node);
-        kb.hidraw[i] = hid.get();
-        hidrawNodes_.push_back(std::move(hid));
+        kb.hidraw[i] = hid;
     }
 
     // sysfs: the descriptors are binary; they go in before the device is
@@ -598,8 +601,7 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
         kb.hidraw[i]->sysPath = hidrawSys;
         kb.childSysPaths.insert(kb.childSysPaths.begin(), {hidrawSys, hidSys, ifSys});
     }
-    kb.usb = usb.get();
-    usbNodes_.push_back(std::move(usb));
+    kb.usb = usb;
     kb.plugged = true;
     return true;
 }
