@@ -124,6 +124,7 @@ struct KeyboardBench::UsbNode {
 // report puts one byte into the pty so that poll() sees the node readable;
 // reads are answered by the bench, one report per read().
 struct KeyboardBench::HidrawNode {
+    KeyboardBench* bench = nullptr;
     std::string node;  // /dev/hidrawN
     std::string sysPath;
     int master = -1;
@@ -293,15 +294,9 @@ void OnUsbClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpoint
     node.UpdateReady();
 }
 
-struct HidrawContext {
-    Bench* bench;
-    Bench::HidrawNode* node;
-};
-
 gboolean OnHidrawRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& ctx = *static_cast<HidrawContext*>(userData);
-    std::lock_guard<std::mutex> lock(ctx.bench->Lock());
-    auto& node = *ctx.node;
+    auto& node = *static_cast<Bench::HidrawNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.bench->Lock());
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     if (node.gone) {
         Complete(client, -1, EIO);
@@ -322,11 +317,11 @@ gboolean OnHidrawRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer 
 }
 
 gboolean OnHidrawWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& ctx = *static_cast<HidrawContext*>(userData);
-    std::lock_guard<std::mutex> lock(ctx.bench->Lock());
+    auto& node = *static_cast<Bench::HidrawNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.bench->Lock());
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     // Output reports are accepted and dropped: the keyboard takes none.
-    if (ctx.node->gone)
+    if (node.gone)
         Complete(client, -1, EIO);
     else
         Complete(client, arg->data_len, 0);
@@ -334,9 +329,9 @@ gboolean OnHidrawWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
 }
 
 gboolean OnHidrawIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& ctx = *static_cast<HidrawContext*>(userData);
-    std::lock_guard<std::mutex> lock(ctx.bench->Lock());
-    if (ctx.node->gone) {
+    auto& node = *static_cast<Bench::HidrawNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.bench->Lock());
+    if (node.gone) {
         Complete(client, -1, EIO);
         return TRUE;
     }
@@ -508,6 +503,7 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
     int hidrawNumbers[2];
     for (int i = 0; i < 2; ++i) {
         HidrawNode* hid = hidrawNodes_.emplace_back(std::make_unique<HidrawNode>()).get();
+        hid->bench = this;
         hidrawNumbers[i] = nextHidraw_++;
         hid->node = "/dev/hidraw" + std::to_string(hidrawNumbers[i]);
         // Non-blocking: a full pty (reports nobody reads) fails the command
@@ -530,13 +526,9 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
             return false;
         }
         hid->handler = umockdev_ioctl_base_new();
-        auto* ctx = new HidrawContext{this, hid};
-        g_signal_connect_data(hid->handler, "handle-read", G_CALLBACK(OnHidrawRead), ctx, nullptr, GConnectFlags(0));
-        g_signal_connect_data(hid->handler, "handle-write", G_CALLBACK(OnHidrawWrite), ctx, nullptr,
-                              GConnectFlags(0));
-        g_signal_connect_data(hid->handler, "handle-ioctl", G_CALLBACK(OnHidrawIoctl), ctx,
-                              [](gpointer data, GClosure*) { delete static_cast<HidrawContext*>(data); },
-                              GConnectFlags(0));
+        g_signal_connect(hid->handler, "handle-read", G_CALLBACK(OnHidrawRead), hid);
+        g_signal_connect(hid->handler, "handle-write", G_CALLBACK(OnHidrawWrite), hid);
+        g_signal_connect(hid->handler, "handle-ioctl", G_CALLBACK(OnHidrawIoctl), hid);
         if (!umockdev_testbed_attach_ioctl(testbed_, hid->node.c_str(), hid->handler, &gerror)) {
             error = std::string("cannot attach ") + hid->node + ": " + gerror->message;
             g_clear_error(&gerror);
