@@ -236,6 +236,8 @@ Report ReadReport(int fd) {
 }
 
 void ExpectNoReport(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) != 0) Fail("the node polls readable with no report pending");
     uint8_t buf[64];
     const ssize_t n = read(fd, buf, sizeof buf);
     if (n != -1 || errno != EAGAIN) Fail("expected EAGAIN, read gave %zd (%s)", n, std::strerror(errno));
