@@ -66,11 +66,12 @@ std::string ParseArgs(int argc, char** argv, Options& opts) {
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--") break;
+        if (arg == "--help") return "help";
         if (arg == "--unplugged") {
             opts.bench.unplugged = true;
             continue;
         }
-        if (i + 1 >= argc) return arg == "--help" ? "help" : "missing value or unknown option: " + arg;
+        if (i + 1 >= argc) return "missing value or unknown option: " + arg;
         const char* value = argv[++i];
         long n = 0;
         if (arg == "--log") {
@@ -202,7 +203,7 @@ int ExitCode(int status) {
 int main(int argc, char** argv) {
     Options opts;
     const std::string problem = ParseArgs(argc, argv, opts);
-    if (problem == "help" || (argc == 2 && std::string(argv[1]) == "--help")) {
+    if (problem == "help") {
         std::fputs(kUsage, stdout);
         return 0;
     }
