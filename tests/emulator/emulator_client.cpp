@@ -17,8 +17,11 @@
 #include <fcntl.h>
 #include <libudev.h>
 #include <libusb-1.0/libusb.h>
+#include <linux/hidraw.h>
+#include <linux/input.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -293,6 +296,10 @@ int Reports(const std::string& fifo) {
     udev* u = udev_new();
     const int first = OpenNode(NodeOfInterface(u, 0));
     const int second = OpenNode(NodeOfInterface(u, 1));
+    hidraw_devinfo info{};
+    Check(ioctl(second, HIDIOCGRAWINFO, &info) == 0 && info.bustype == BUS_USB &&
+              uint16_t(info.vendor) == kQz5UsbVendorId && uint16_t(info.product) == kQz5UsbProductId,
+          "HIDIOCGRAWINFO names the keyboard");
     ExpectNoReport(first);
     ExpectNoReport(second);
     // Back to back, in one write: each must still arrive as a read of its own.

@@ -599,6 +599,8 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
 }
 
 void KeyboardBench::Unplug(Keyboard& kb, bool sendEvents) {
+    // Every URB completes when it is submitted, so none is in flight here;
+    // completed ones can still be reaped, everything else fails with ENODEV.
     {
         std::lock_guard<std::mutex> lock(mutex_);
         kb.usb->gone = true;
