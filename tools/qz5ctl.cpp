@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/build_config.hpp"
 #include "config/xmlconfig.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/log.hpp"
@@ -26,6 +27,9 @@ constexpr const char* kUsage =
     "                              load FILE as the daemon does and print every USB\n"
     "                              control request of a full download of PROFILE\n"
     "                              (1-3), one line each; --save adds the save command\n"
+    "  download FILE PROFILE [--save]\n"
+    "                              the same full download, sent to every attached\n"
+    "                              keyboard, with the keyboard's pauses\n"
     "  --help                      show this text\n"
     "\n"
     "The daemon's settings file is $QZ5_SETTINGS_FILE when set.\n";
@@ -67,12 +71,21 @@ int Settings(const std::vector<std::string>& a) {
     return Usage("settings: expected init FILE, normalize IN OUT or show FILE");
 }
 
-// Runs the daemon's full download of one profile against a bus that prints
-// each request instead of sending it, with no pauses.
-int Requests(const std::vector<std::string>& a) {
+// The daemon's full download of one profile. With a printing bus (requests)
+// each request becomes a line on standard output and nothing pauses; without
+// one (download) the requests go to every attached keyboard through libusb,
+// with the keyboard's pauses.
+int FullDownload(const std::vector<std::string>& a, bool print) {
     const bool save = a.size() == 4 && a[3] == "--save";
-    if (a.size() != 3 && !save) return Usage("requests: expected FILE PROFILE [--save]");
-    if (a[2] != "1" && a[2] != "2" && a[2] != "3") return Usage("requests: PROFILE is 1, 2 or 3");
+    if (a.size() != 3 && !save) return Usage((a[0] + ": expected FILE PROFILE [--save]").c_str());
+    if (a[2] != "1" && a[2] != "2" && a[2] != "3") return Usage((a[0] + ": PROFILE is 1, 2 or 3").c_str());
+    if (!print) {
+        std::vector<std::unique_ptr<UsbDevice>> keyboards;
+        if (LibusbBus().Enumerate(kQz5UsbVendorId, kQz5UsbProductId, keyboards) != 0 || keyboards.empty()) {
+            std::fprintf(stderr, "qz5ctl: no keyboard attached\n");
+            return 1;
+        }
+    }
     // The object loads its settings file on construction, exactly as the
     // daemon does: point it at FILE. Its own two log lines are of no interest
     // here; the download's log lines go to standard error.
@@ -83,11 +96,15 @@ int Requests(const std::vector<std::string>& a) {
         Preferences prefs;
         SetLogSink([](const std::string& line) { std::fprintf(stderr, "qz5ctl: %s\n", line.c_str()); });
         PrintingUsbBus printer(stdout);
-        SetUsbBus(&printer);
-        SetPause([](unsigned) {});
-        SetRequestDiagnostics(nullptr);  // nothing is looked up: stdout is the request lines only
+        if (print) {
+            SetUsbBus(&printer);
+            SetPause([](unsigned) {});
+            SetRequestDiagnostics(nullptr);  // nothing is looked up: stdout is the request lines only
+        }
         prefs.SendFullDownload(std::stoi(a[2]) - 1, save);
         SetUsbBus(nullptr);
+        SetPause({});
+        SetRequestDiagnostics(stdout);
         SetLogSink(drop);
     }
     SetLogSink({});
@@ -105,6 +122,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args[0] == "settings") return Settings(args);
-    if (args[0] == "requests") return Requests(args);
+    if (args[0] == "requests") return FullDownload(args, true);
+    if (args[0] == "download") return FullDownload(args, false);
     return Usage(("unknown command: " + args[0]).c_str());
 }
