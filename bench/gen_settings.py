@@ -4,7 +4,7 @@
   gen_settings.py typical OUT   a typical file: factory key tables, a few
                                 macros of 10-50 steps, a launch key (~70 KB)
   gen_settings.py largest OUT   the largest file the format allows: all 60 key
-                                records (3 profiles x 20) hold 5440-step macros (~47 MB)
+                                records (3 profiles x 20) hold 5440-step macros (~47 MiB)
 
 Python standard library only; the file is written with plistlib, the way a
 settings application would, not with the daemon's own writer.
