@@ -6,7 +6,6 @@
 //   - a file that was read survives writing and reading back: the record read
 //     back equals the loaded one, except for the characters of the texts that
 //     XML cannot carry, which the writer drops.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -31,39 +30,48 @@ void Check(bool ok, const char* what) {
     if (!ok) Fail(what);
 }
 
-std::string TempPath(const char* name) {
-    const char* dir = std::getenv("TMPDIR");
-    std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/" + name + ".XXXXXX";
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) Fail("cannot create a temporary file");
-    ::close(fd);
-    return tmpl;
-}
-
-void WriteFile(const std::string& path, const void* data, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) Fail("cannot open the temporary file");
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n <= 0) Fail("cannot write the temporary file");
-        p += n;
-        size -= static_cast<size_t>(n);
+// A scratch file that is already unlinked, so that nothing is left behind
+// however the fuzzer ends; the loader opens it by its /proc/self/fd path.
+class ScratchFile {
+public:
+    explicit ScratchFile(const char* name) {
+        const char* dir = std::getenv("TMPDIR");
+        std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/" + name + ".XXXXXX";
+        fd_ = ::mkstemp(tmpl.data());
+        if (fd_ < 0) Fail("cannot create a temporary file");
+        ::unlink(tmpl.c_str());
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
     }
-    ::close(fd);
-}
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    ~ScratchFile() { ::close(fd_); }
+
+    const std::string& path() const { return path_; }
+
+    void Write(const void* data, size_t size) {
+        if (::ftruncate(fd_, 0) != 0) Fail("cannot truncate the temporary file");
+        const auto* p = static_cast<const char*>(data);
+        for (off_t at = 0; size > 0;) {
+            const ssize_t n = ::pwrite(fd_, p, size, at);
+            if (n <= 0) Fail("cannot write the temporary file");
+            p += n;
+            at += n;
+            size -= static_cast<size_t>(n);
+        }
+    }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
 
 struct Scratch {
-    std::string input = TempPath("qz5fuzz-in");
-    std::string output = TempPath("qz5fuzz-out");
+    ScratchFile input{"qz5fuzz-in"};
+    ScratchFile output{"qz5fuzz-out"};
     std::unique_ptr<_QZ5_CONFIG> defaults = std::make_unique<_QZ5_CONFIG>();
     std::unique_ptr<_QZ5_CONFIG> expected = std::make_unique<_QZ5_CONFIG>();
     std::unique_ptr<_QZ5_CONFIG> reread = std::make_unique<_QZ5_CONFIG>();
     Scratch() { InitialConfigInto(*defaults); }
-    ~Scratch() {
-        ::unlink(input.c_str());
-        ::unlink(output.c_str());
-    }
 };
 
 Scratch& Files() {
@@ -145,12 +153,12 @@ void CheckSame(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Scratch& files = Files();
-    WriteFile(files.input, data, size);
+    files.input.Write(data, size);
 
     // As at start: the record is all zero before the load.
     std::memset(&m_Config, 0, sizeof m_Config);
     xmlconfig reader;
-    xmlconfig::setConfigfileName(files.input);
+    xmlconfig::setConfigfileName(files.input.path());
     const bool loaded = reader.LoadConfigFile();
     CheckInvariants(m_Config);
     if (!loaded) {
@@ -161,10 +169,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Round trip. Steps beyond each LENGTH are neither written nor read; they
     // are zero on both sides (the load started from zero).
     const std::string xml = SettingsXml(m_Config);
-    WriteFile(files.output, xml.data(), xml.size());
+    files.output.Write(xml.data(), xml.size());
     std::memset(files.reread.get(), 0, sizeof(_QZ5_CONFIG));
     xmlconfig rereader;
-    Check(rereader.ReadFileInto(files.output, *files.reread), "the written file cannot be read back");
+    Check(rereader.ReadFileInto(files.output.path(), *files.reread), "the written file cannot be read back");
     CheckInvariants(*files.reread);
 
     std::memcpy(files.expected.get(), &m_Config, sizeof(_QZ5_CONFIG));
