@@ -85,12 +85,20 @@ int IndexedKey(std::string_view key, std::string_view prefix, int max) {
     return n <= max ? n : 0;
 }
 
+// The element after n, skipping character data between elements.
+pugi::xml_node NextElement(pugi::xml_node n) {
+    n = n.next_sibling();
+    while (n && n.type() != pugi::node_element) n = n.next_sibling();
+    return n;
+}
+
 // Calls fn(key, value) for each pair of a dictionary, in file order, so a
-// later duplicate key wins.
+// later duplicate key wins. Pairs are formed from the elements alone, as the
+// structure check counts them.
 template <typename Fn>
 void ForEachPair(pugi::xml_node dict, Fn&& fn) {
     for (pugi::xml_node k = dict.child("key"); k; k = k.next_sibling("key")) {
-        const pugi::xml_node v = k.next_sibling();
+        const pugi::xml_node v = NextElement(k);
         if (v) fn(std::string_view(k.value()), v);
     }
 }

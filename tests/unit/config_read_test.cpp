@@ -136,6 +136,15 @@ TEST_F(ReadTest, DictionariesLandWhereTheirNumbersSay) {
     EXPECT_EQ(m_Config.PROFILE[2].KEY[0], 77u);
 }
 
+TEST_F(ReadTest, CharacterDataBetweenAKeyAndItsValueIsSkipped) {
+    Load(R"(<key>GAME_MODE</key>stray<integer>5</integer>
+        <key>PROFILE_1</key><![CDATA[x]]><dict><key>KEY_1</key>7<integer>9</integer>
+          <key>TKEYINFO_1</key><dict><key>LAUNCHPATH</key>a<string>/bin/x</string></dict></dict>)");
+    EXPECT_EQ(m_Config.GAME_MODE, 5u);
+    EXPECT_EQ(m_Config.PROFILE[0].KEY[0], 9u);
+    EXPECT_STREQ(m_Config.PROFILE[0].TKEYINFO[0].LAUNCHPATH, "/bin/x");
+}
+
 TEST_F(ReadTest, ValuesTheRecordCannotHoldAreBroughtIntoRange) {
     Load("<key>PROFILE_ID</key><integer>3</integer>");
     EXPECT_EQ(m_Config.PROFILE_ID, 0u);

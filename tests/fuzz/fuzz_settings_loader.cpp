@@ -1,0 +1,185 @@
+// libFuzzer target: loads arbitrary bytes as the settings file, the way the
+// daemon does, and checks what the rest of the daemon relies on:
+//   - the record keeps its invariants (profile number 0-2, macro lengths up to
+//     5440, both texts of every key NUL-terminated within their field);
+//   - a file that cannot be read leaves exactly the factory defaults;
+//   - a file that was read survives writing and reading back: the record read
+//     back equals the loaded one, except for the characters of the texts that
+//     XML cannot carry, which the writer drops.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config/qz5_config.hpp"
+#include "config/xmlconfig.hpp"
+
+namespace {
+
+[[noreturn]] void Fail(const char* what, size_t offset = 0) {
+    std::fprintf(stderr, "fuzz_settings_loader: %s (record offset %zu)\n", what, offset);
+    std::abort();
+}
+
+void Check(bool ok, const char* what) {
+    if (!ok) Fail(what);
+}
+
+// A scratch file that is already unlinked, so that nothing is left behind
+// however the fuzzer ends; the loader opens it by its /proc/self/fd path.
+class ScratchFile {
+public:
+    explicit ScratchFile(const char* name) {
+        const char* dir = std::getenv("TMPDIR");
+        std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/" + name + ".XXXXXX";
+        fd_ = ::mkstemp(tmpl.data());
+        if (fd_ < 0) Fail("cannot create a temporary file");
+        ::unlink(tmpl.c_str());
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    ~ScratchFile() { ::close(fd_); }
+
+    const std::string& path() const { return path_; }
+
+    void Write(const void* data, size_t size) {
+        if (::ftruncate(fd_, 0) != 0) Fail("cannot truncate the temporary file");
+        const auto* p = static_cast<const char*>(data);
+        for (off_t at = 0; size > 0;) {
+            const ssize_t n = ::pwrite(fd_, p, size, at);
+            if (n <= 0) Fail("cannot write the temporary file");
+            p += n;
+            at += n;
+            size -= static_cast<size_t>(n);
+        }
+    }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+struct Scratch {
+    ScratchFile input{"qz5fuzz-in"};
+    ScratchFile output{"qz5fuzz-out"};
+    std::unique_ptr<_QZ5_CONFIG> defaults = std::make_unique<_QZ5_CONFIG>();
+    std::unique_ptr<_QZ5_CONFIG> expected = std::make_unique<_QZ5_CONFIG>();
+    std::unique_ptr<_QZ5_CONFIG> reread = std::make_unique<_QZ5_CONFIG>();
+    Scratch() { InitialConfigInto(*defaults); }
+};
+
+Scratch& Files() {
+    static Scratch s;
+    return s;
+}
+
+// Length of a valid UTF-8 sequence for a character XML 1.0 can hold starting
+// at s[i], or 0. Written from the XML Char production, independently of the
+// writer's own filter.
+size_t XmlCharAt(const unsigned char* s, size_t n, size_t i) {
+    const unsigned char c = s[i];
+    if (c < 0x80) return (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') ? 1 : 0;
+    size_t len;
+    uint32_t cp;
+    if ((c & 0xE0) == 0xC0) len = 2, cp = c & 0x1F;
+    else if ((c & 0xF0) == 0xE0) len = 3, cp = c & 0x0F;
+    else if ((c & 0xF8) == 0xF0) len = 4, cp = c & 0x07;
+    else return 0;
+    if (i + len > n) return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((s[i + k] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    const bool shortest = (len == 2 && cp >= 0x80) || (len == 3 && cp >= 0x800) || (len == 4 && cp >= 0x10000);
+    const bool xmlChar = (cp >= 0x80 && cp <= 0xD7FF) || (cp >= 0xE000 && cp <= 0xFFFD) ||
+                         (cp >= 0x10000 && cp <= 0x10FFFF);
+    return shortest && xmlChar ? len : 0;
+}
+
+// The text as it comes back from the file: only the characters XML can hold.
+void KeepXmlChars(char (&text)[kTextSize]) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    const size_t n = std::strlen(text);
+    char kept[kTextSize] = {};
+    size_t out = 0;
+    for (size_t i = 0; i < n;) {
+        const size_t len = XmlCharAt(s, n, i);
+        if (len == 0) {
+            ++i;
+            continue;
+        }
+        std::memcpy(kept + out, s + i, len);
+        out += len;
+        i += len;
+    }
+    std::memcpy(text, kept, sizeof kept);
+}
+
+void CheckKey(const _TKEY_INFO& key) {
+    Check(std::memchr(key.LAUNCHPATH, 0, kTextSize) != nullptr, "LAUNCHPATH without a NUL");
+    Check(std::memchr(key.MACRO.MACRONAME, 0, kTextSize) != nullptr, "MACRONAME without a NUL");
+    Check(key.MACRO.LENGTH <= static_cast<uint32_t>(kMacroStepMax), "LENGTH above 5440");
+}
+
+template <typename Fn>
+void ForEachKey(_QZ5_CONFIG& rec, Fn&& fn) {
+    for (auto& p : rec.PROFILE) {
+        for (auto& k : p.TKEYINFO) fn(k);
+        for (auto& k : p.MAPPINGKEYINFO) fn(k);
+    }
+}
+
+void CheckInvariants(_QZ5_CONFIG& rec) {
+    Check(rec.PROFILE_ID < static_cast<uint32_t>(kProfileCount), "PROFILE_ID above 2");
+    ForEachKey(rec, [](const _TKEY_INFO& k) { CheckKey(k); });
+}
+
+void CheckSame(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b, const char* what) {
+    const auto* pa = reinterpret_cast<const unsigned char*>(&a);
+    const auto* pb = reinterpret_cast<const unsigned char*>(&b);
+    if (std::memcmp(pa, pb, sizeof a) == 0) return;
+    size_t i = 0;
+    while (pa[i] == pb[i]) ++i;
+    Fail(what, i);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Scratch& files = Files();
+    files.input.Write(data, size);
+
+    // As at start: the record is all zero before the load.
+    std::memset(&m_Config, 0, sizeof m_Config);
+    xmlconfig reader;
+    xmlconfig::setConfigfileName(files.input.path());
+    const bool loaded = reader.LoadConfigFile();
+    CheckInvariants(m_Config);
+    if (!loaded) {
+        CheckSame(m_Config, *files.defaults, "an unreadable file did not give the factory defaults");
+        return 0;
+    }
+
+    // Round trip. Steps beyond each LENGTH are neither written nor read; they
+    // are zero on both sides (the load started from zero).
+    const std::string xml = SettingsXml(m_Config);
+    files.output.Write(xml.data(), xml.size());
+    std::memset(files.reread.get(), 0, sizeof(_QZ5_CONFIG));
+    xmlconfig rereader;
+    Check(rereader.ReadFileInto(files.output.path(), *files.reread), "the written file cannot be read back");
+    CheckInvariants(*files.reread);
+
+    std::memcpy(files.expected.get(), &m_Config, sizeof(_QZ5_CONFIG));
+    ForEachKey(*files.expected, [](_TKEY_INFO& k) {
+        KeepXmlChars(k.LAUNCHPATH);
+        KeepXmlChars(k.MACRO.MACRONAME);
+    });
+    CheckSame(*files.reread, *files.expected, "the record read back differs from the one written");
+    return 0;
+}
