@@ -1,11 +1,7 @@
 #!/bin/bash
 # qz5ctl's settings commands as a user runs them.
-set -u
 qz5ctl=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+source "$(dirname "$0")/check.sh"
 
 "$qz5ctl" settings init "$work/default.xml"
 check "init writes a file" '[ -s "$work/default.xml" ]'

@@ -1,11 +1,7 @@
 #!/bin/bash
 # qz5ctl requests: the control requests of a full download, printed.
-set -u
 qz5ctl=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail=0
-check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+source "$(dirname "$0")/check.sh"
 
 "$qz5ctl" settings init "$work/default.xml"
 "$qz5ctl" requests "$work/default.xml" 2 --save >"$work/out" 2>"$work/err"
