@@ -99,7 +99,13 @@ template <typename Fn>
 void ForEachPair(pugi::xml_node dict, Fn&& fn) {
     for (pugi::xml_node k = dict.child("key"); k; k = k.next_sibling("key")) {
         const pugi::xml_node v = NextElement(k);
-        if (v) fn(std::string_view(k.value()), v);
+        if (!v) continue;
+        if (!k.first_child()) {  // the usual case: the text is embedded in the element
+            fn(std::string_view(k.value()), v);
+            continue;
+        }
+        const std::string key = TextOf(k);  // CDATA, or text split by a comment
+        fn(std::string_view(key), v);
     }
 }
 

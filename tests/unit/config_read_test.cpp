@@ -134,6 +134,9 @@ TEST_F(ReadTest, DictionariesLandWhereTheirNumbersSay) {
     EXPECT_EQ(p0.INSTANT_SHIFT.NEXTKEY, 1u);
     EXPECT_EQ(m_Config.PROFILE[1].KEY[0], 0u);  // missing dictionary reads 0
     EXPECT_EQ(m_Config.PROFILE[2].KEY[0], 77u);
+    Load("<key><![CDATA[GAME_MODE]]></key><integer>4</integer><key>PROFILE_<!-- c -->ID</key><integer>1</integer>");
+    EXPECT_EQ(m_Config.GAME_MODE, 4u);  // however a key's text is written
+    EXPECT_EQ(m_Config.PROFILE_ID, 1u);
 }
 
 TEST_F(ReadTest, CharacterDataBetweenAKeyAndItsValueIsSkipped) {
