@@ -143,8 +143,6 @@ TEST_F(WriteTest, FileHoldsTheFormatsKeysAndValueKinds) {
     EXPECT_NE(xml.find("<string>a&lt;&amp;&gt;&#13;(b</string>"), std::string::npos);
 
     // Profile dictionaries: 160 keys, 12 T-keys, 8 mapping keys, instant shift.
-    const pugi::xml_node p1 = root.find_child_by_attribute("dict", "", "");
-    (void)p1;
     auto valueOf = [](pugi::xml_node dict, const char* key) {
         for (pugi::xml_node k = dict.child("key"); k; k = k.next_sibling("key"))
             if (std::strcmp(k.child_value(), key) == 0) return k.next_sibling();
