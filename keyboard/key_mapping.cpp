@@ -21,13 +21,7 @@ void Preferences::MakeAndSendMappingKeytoDevice(int profile) {
     }
     for (int j = 0; j < kMappingKeyCount; ++j) {
         const _TKEY_INFO& key = prof.MAPPINGKEYINFO[j];
-        if (key.MAPKEY_KEYCODE != 0) {
-            for (int slot = 0; slot < kKeySlotCount; ++slot) {
-                if (!StdRowHasKey(slot) || StdKeyInfo[slot].vkey + 1 != key.MAPKEY_KEYCODE) continue;
-                if (GetMatrixKeyPos(static_cast<int>(StdKeyInfo[slot].vkey)) != 255)
-                    table[25 + 2 * j] = static_cast<uint8_t>(0xD8 + j);
-            }
-        }
+        if (MappingKeyPosition(*this, key.MAPKEY_KEYCODE) != 255) table[25 + 2 * j] = static_cast<uint8_t>(0xD8 + j);
         table[26 + 2 * j] = RepeatMode(key.MACRO.REPEAT_OPTION);
     }
     SendMacroKeyMappingTable(profile + 1, table, kMappingTableSize);

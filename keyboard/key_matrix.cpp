@@ -57,6 +57,14 @@ bool StdRowHasKey(int row) {
     return r.vkey != 0 || r.rect[2] != 0.f || r.rect[3] != 0.f;
 }
 
+int MappingKeyPosition(Preferences& prefs, uint32_t mapKeyCode) {
+    if (mapKeyCode == 0) return 255;
+    for (int slot = 0; slot < kKeySlotCount; ++slot)
+        if (StdRowHasKey(slot) && StdKeyInfo[slot].vkey + 1 == mapKeyCode)
+            return prefs.GetMatrixKeyPos(static_cast<int>(StdKeyInfo[slot].vkey));
+    return 255;
+}
+
 uint8_t Preferences::MacCodeToUsageCode(uint8_t macCode) {
     for (const auto& row : UsageID_MacVk)
         if (row.macVk == macCode) return static_cast<uint8_t>(row.usage & 0xFF);
@@ -86,13 +94,8 @@ void Preferences::MakeAndSendMatrixtoDevice(int profile) {
     }
     // Mapping keys win over remaps of the same key.
     for (int j = 0; j < kMappingKeyCount; ++j) {
-        const uint32_t t = prof.MAPPINGKEYINFO[j].MAPKEY_KEYCODE;
-        if (t == 0) continue;
-        for (int slot = 0; slot < kKeySlotCount; ++slot) {
-            if (!StdRowHasKey(slot) || StdKeyInfo[slot].vkey + 1 != t) continue;
-            const int p = GetMatrixKeyPos(static_cast<int>(StdKeyInfo[slot].vkey));
-            if (p != 255) table[p] = static_cast<uint8_t>(0xD8 + j);
-        }
+        const int p = MappingKeyPosition(*this, prof.MAPPINGKEYINFO[j].MAPKEY_KEYCODE);
+        if (p != 255) table[p] = static_cast<uint8_t>(0xD8 + j);
     }
     SendMatrixTable(profile + 1, table, kMatrixTableSize);
 }

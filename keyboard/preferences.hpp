@@ -118,5 +118,9 @@ inline constexpr unsigned kCommandPauseUs = 500000;
 
 // Whether row k of StdKeyInfo describes a key (rows 102-159 describe none).
 bool StdRowHasKey(int row);
+// The matrix position of the key a mapping key is placed on, given its
+// MAPKEY_KEYCODE (the key's macOS code + 1); 255 when it is placed on no key
+// of the layout that has a position.
+int MappingKeyPosition(Preferences& prefs, uint32_t mapKeyCode);
 // Whether profile is a record index 0-2; logs a line naming what when it is not.
 bool CheckProfile(int profile, const char* what);
