@@ -84,6 +84,27 @@ void Complete(UMockdevIoctlClient* client, long result, int err) {
     umockdev_ioctl_client_complete(client, result, err);
 }
 
+// The client's memory at offset..offset+size of data, as a new reference; when
+// it cannot be reached the ioctl is completed with EFAULT and null returned.
+UMockdevIoctlData* ResolveOrFault(UMockdevIoctlClient* client, UMockdevIoctlData* data, gsize offset,
+                                  gsize size) {
+    GError* error = nullptr;
+    UMockdevIoctlData* resolved = umockdev_ioctl_data_resolve(data, offset, size, &error);
+    if (!resolved) {
+        g_clear_error(&error);
+        Complete(client, -1, EFAULT);
+    }
+    return resolved;
+}
+
+// Copies a value into the ioctl's argument and completes it with result.
+void ReplyWith(UMockdevIoctlClient* client, const void* value, size_t size, long result = 0) {
+    GRef<UMockdevIoctlData> out(ResolveOrFault(client, umockdev_ioctl_client_get_arg(client), 0, size));
+    if (!out.p) return;
+    std::memcpy(out.p->data, value, size);
+    Complete(client, result, 0);
+}
+
 }  // namespace
 
 // A USB device node. umockdev's node is a plain file, which poll() always
@@ -181,7 +202,6 @@ gboolean OnUsbIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer us
     std::lock_guard<std::mutex> lock(node.bench->Lock());
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    GError* error = nullptr;
 
     if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
         auto& queue = node.reapable[client];
@@ -192,11 +212,8 @@ gboolean OnUsbIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer us
         }
         GRef<UMockdevIoctlData> urb(queue.front());
         queue.pop_front();
-        GRef<UMockdevIoctlData> slot(umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), &error));
-        if (!slot.p) {
-            g_clear_error(&error);
-            Complete(client, -1, EFAULT);
-        } else {
+        GRef<UMockdevIoctlData> slot(ResolveOrFault(client, arg, 0, sizeof(void*)));
+        if (slot.p) {
             umockdev_ioctl_data_set_ptr(slot.p, 0, urb.p);
             Complete(client, 0, 0);
         }
@@ -209,24 +226,18 @@ gboolean OnUsbIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer us
     }
     switch (request) {
     case USBDEVFS_SUBMITURB: {
-        UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), &error);
-        if (!urbData) {
-            g_clear_error(&error);
-            Complete(client, -1, EFAULT);
-            return TRUE;
-        }
+        UMockdevIoctlData* urbData = ResolveOrFault(client, arg, 0, sizeof(usbdevfs_urb));
+        if (!urbData) return TRUE;
         auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
         if (urb->type != USBDEVFS_URB_TYPE_CONTROL || urb->endpoint != 0 || urb->buffer_length < 8) {
             g_object_unref(urbData);
             Complete(client, -1, EINVAL);  // the keyboard is only ever spoken to on the control pipe
             return TRUE;
         }
-        GRef<UMockdevIoctlData> buffer(umockdev_ioctl_data_resolve(
-            urbData, offsetof(usbdevfs_urb, buffer), static_cast<size_t>(urb->buffer_length), &error));
+        GRef<UMockdevIoctlData> buffer(ResolveOrFault(client, urbData, offsetof(usbdevfs_urb, buffer),
+                                                      static_cast<size_t>(urb->buffer_length)));
         if (!buffer.p) {
-            g_clear_error(&error);
             g_object_unref(urbData);
-            Complete(client, -1, EFAULT);
             return TRUE;
         }
         SubmitControl(node, *urb, buffer.p->data);
@@ -236,28 +247,14 @@ gboolean OnUsbIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer us
         return TRUE;
     }
     case USBDEVFS_GET_CAPABILITIES: {
-        GRef<UMockdevIoctlData> caps(umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), &error));
-        if (!caps.p) {
-            g_clear_error(&error);
-            Complete(client, -1, EFAULT);
-            return TRUE;
-        }
-        const uint32_t value = USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
-        std::memcpy(caps.p->data, &value, sizeof value);
-        Complete(client, 0, 0);
+        const uint32_t caps = USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+        ReplyWith(client, &caps, sizeof caps);
         return TRUE;
     }
     case USBDEVFS_CONNECTINFO: {
-        GRef<UMockdevIoctlData> info(umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_connectinfo), &error));
-        if (!info.p) {
-            g_clear_error(&error);
-            Complete(client, -1, EFAULT);
-            return TRUE;
-        }
         usbdevfs_connectinfo ci{};
         ci.devnum = static_cast<unsigned>(node.devnum);
-        std::memcpy(info.p->data, &ci, sizeof ci);
-        Complete(client, 0, 0);
+        ReplyWith(client, &ci, sizeof ci);
         return TRUE;
     }
     case USBDEVFS_GET_SPEED:
@@ -336,36 +333,24 @@ gboolean OnHidrawIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
         return TRUE;
     }
     const unsigned long request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    GError* error = nullptr;
     if (request == HIDIOCGRAWINFO) {
-        GRef<UMockdevIoctlData> info(umockdev_ioctl_data_resolve(arg, 0, sizeof(hidraw_devinfo), &error));
-        if (!info.p) {
-            g_clear_error(&error);
-            Complete(client, -1, EFAULT);
-            return TRUE;
-        }
         hidraw_devinfo di{};
         di.bustype = BUS_USB;
         di.vendor = static_cast<int16_t>(kQz5UsbVendorId);
         di.product = static_cast<int16_t>(kQz5UsbProductId);
-        std::memcpy(info.p->data, &di, sizeof di);
-        Complete(client, 0, 0);
+        ReplyWith(client, &di, sizeof di);
         return TRUE;
     }
     if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0)) &&
         _IOC_DIR(request) == _IOC_READ) {
         const size_t len = _IOC_SIZE(request);
-        GRef<UMockdevIoctlData> name(umockdev_ioctl_data_resolve(arg, 0, len, &error));
-        if (!name.p || len == 0) {
-            g_clear_error(&error);
+        if (len == 0) {
             Complete(client, -1, EFAULT);
             return TRUE;
         }
         const size_t n = std::min(len - 1, std::strlen(kProductName));
-        std::memcpy(name.p->data, kProductName, n);
-        name.p->data[n] = 0;
-        Complete(client, static_cast<long>(n + 1), 0);
+        std::string name(kProductName, n);
+        ReplyWith(client, name.c_str(), n + 1, static_cast<long>(n + 1));
         return TRUE;
     }
     Complete(client, -1, ENOTTY);
