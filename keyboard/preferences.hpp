@@ -78,6 +78,11 @@ public:
     // light zones, work mode, alternate-profile modifiers, and save when asked.
     void SendFullDownload(int profile, bool save);
 
+    // --- On-screen display (osd_controller.cpp) ---
+    // Shows the picture of an OSD code for three seconds (a code without a
+    // picture shows nothing visible for as long).
+    void ShowMsgFrm(int code);
+
 private:
     // One host-to-device vendor request: the payload is copied into a
     // zero-filled staging buffer; then the 500 ms pause.
