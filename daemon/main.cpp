@@ -1,8 +1,5 @@
-// qz5d: loads the user's settings into the configuration record. The event
-// loop, the login wait and the keyboard link are built on top of this.
-#include "keyboard/preferences.hpp"
+// qz5d: keeps the QZ5 keyboard in step with the user's settings and answers
+// the settings application. Command-line arguments are ignored.
+#include "daemon/application.hpp"
 
-int main() {
-    Preferences prefs;
-    return 0;
-}
+int main() { return Application::GetApp()->Run(); }

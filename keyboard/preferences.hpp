@@ -83,6 +83,12 @@ public:
     // picture shows nothing visible for as long).
     void ShowMsgFrm(int code);
 
+    // --- Relays to the settings application (relays.cpp) ---
+    void PostLightModeChangeNotification(int mode);   // 0-4
+    void PostGameModeChangeNotification(int on);      // 1 on, 0 off
+    // Also makes profile the record's current profile (in memory only).
+    void PostProfileChangeNotification(int profile);  // 0-2
+
 private:
     // One host-to-device vendor request: the payload is copied into a
     // zero-filled staging buffer; then the 500 ms pause.

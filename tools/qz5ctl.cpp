@@ -11,6 +11,7 @@
 #include "keyboard/preferences.hpp"
 #include "platform/log.hpp"
 #include "platform/usb.hpp"
+#include "tools/bus_commands.hpp"
 #include "tools/settings_summary.hpp"
 
 namespace {
@@ -30,12 +31,19 @@ constexpr const char* kUsage =
     "  download FILE PROFILE [--save]\n"
     "                              the same full download, sent to every attached\n"
     "                              keyboard, with the keyboard's pauses\n"
+    "\n"
+    "commands that talk to a running qz5d (on the session bus):\n"
+    "%s"
+    "\n"
     "  --help                      show this text\n"
     "\n"
     "The daemon's settings file is $QZ5_SETTINGS_FILE when set.\n";
 
+void PrintUsage(std::FILE* out) { std::fprintf(out, kUsage, kBusCommandsUsage); }
+
 int Usage(const char* problem) {
-    std::fprintf(stderr, "qz5ctl: %s\n%s", problem, kUsage);
+    std::fprintf(stderr, "qz5ctl: %s\n", problem);
+    PrintUsage(stderr);
     return 2;
 }
 
@@ -118,11 +126,12 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return Usage("missing command");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(kUsage, stdout);
+        PrintUsage(stdout);
         return 0;
     }
     if (args[0] == "settings") return Settings(args);
     if (args[0] == "requests") return FullDownload(args, true);
     if (args[0] == "download") return FullDownload(args, false);
+    if (IsBusCommand(args[0])) return RunBusCommand(args);
     return Usage(("unknown command: " + args[0]).c_str());
 }

@@ -1,0 +1,137 @@
+// The singleton: start, login wait, user switch, wiring, end.
+#include "daemon/application.hpp"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/log.hpp"
+#include "platform/main_loop.hpp"
+#include "platform/session.hpp"
+#include "platform/udev.hpp"
+#include "platform/user.hpp"
+
+namespace {
+
+constexpr int kLoggedIn = -1;  // the login wait's loop ends with this when a user is on the console
+
+void BusLost(const char* why) {
+    LogLine("%s; qz5d stops", why);
+    QuitMainLoop(1);
+}
+
+}  // namespace
+
+Application* Application::sApp = nullptr;
+
+Application::~Application() = default;
+
+Application* Application::GetApp() {
+    if (!sApp) sApp = new Application();
+    return sApp;
+}
+
+bool Application::IsLoggedIn() {
+    ConsoleSession session;
+    if (!CurrentSessionReader()(session)) {
+        LogLine("Unable to get session dictionary.");
+        return false;
+    }
+    if (!session.loginDone) return false;
+    m_userName = session.userName;
+    m_uid = session.uid;
+    m_display = session.display;
+    return session.onConsole;
+}
+
+int Application::Run() {
+    InstallQuitSignals();
+    if (!IsLoggedIn()) {
+        AddMainLoopTimeout(1000, [this] {
+            if (!IsLoggedIn()) return true;
+            QuitMainLoop(kLoggedIn);
+            return false;
+        });
+        if (RunMainLoop() != kLoggedIn) return 0;  // told to stop while waiting
+    }
+    LogLine("console user %s (uid %u) logged in", m_userName.c_str(), static_cast<unsigned>(m_uid));
+
+    std::string error, note;
+    const uid_t target = m_uid != 0 ? m_uid : getuid();
+    if (!SwitchToUser(target, error, note)) {
+        LogLine("cannot become uid %u (%s): %s; qz5d stops rather than run on as root",
+                static_cast<unsigned>(target), m_userName.c_str(), error.c_str());
+        return 1;
+    }
+    if (!note.empty()) LogLine("%s", note.c_str());
+    PrepareUserEnvironment();
+
+    m_hidSystem = FindHidSystem();
+    if (m_hidSystem.empty()) return 0;
+
+    if (const int status = Init(); status != 0) {
+        Terminate();
+        return status;
+    }
+    const int status = RunMainLoop();
+    Terminate();
+    return status;
+}
+
+void Application::PrepareUserEnvironment() {
+    const std::string uid = std::to_string(getuid());
+    setenv("XDG_RUNTIME_DIR", ("/run/user/" + uid).c_str(), 0);
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!bus || !*bus)
+        setenv("DBUS_SESSION_BUS_ADDRESS",
+               (std::string("unix:path=") + std::getenv("XDG_RUNTIME_DIR") + "/bus").c_str(), 1);
+    const char* display = std::getenv("DISPLAY");
+    if ((!display || !*display) && !m_display.empty()) setenv("DISPLAY", m_display.c_str(), 1);
+}
+
+int Application::Init() {
+    std::string error;
+    m_center = SessionBusCenter::Connect(error);
+    if (!m_center) {
+        LogLine("%s; qz5d stops", error.c_str());
+        return 1;
+    }
+    if (!m_center->ClaimDaemonName(error)) {
+        LogLine("another qz5d already runs on this session bus (%s)", error.c_str());
+        return 1;
+    }
+    m_center->OnLost(&BusLost);
+    return WireUp(*m_center);
+}
+
+int Application::WireUp(NotificationCenter& center) {
+    m_pPrefs = new Preferences();
+    m_isOnDev = false;
+    SetNotificationCenter(&center);
+    if (!center.AddObserver(nullptr, &QZ5SettingChangeNotifProc, "PellQZ5", "QZ5SettingChange") ||
+        !center.AddObserver(nullptr, &QZ5GetDevStatueProc, "PellQZ5Check", "GetDeviceStatue"))
+        return 1;
+    // The keyboard's attach and detach notifications join the loop here,
+    // before the reset, so that a keyboard already attached is reported first.
+    m_pPrefs->ResetDevice();
+    return 0;
+}
+
+void Application::Terminate() {
+    delete m_pPrefs;
+    m_pPrefs = nullptr;
+    SetNotificationCenter(nullptr);
+    m_center.reset();
+}
+
+std::string FindHidSystem() {
+    std::string error;
+    std::string device = FirstInputDevice(error);
+    if (!error.empty()) {
+        PrintErrMsg(1, "No matching HID class devices found.");
+        LogLine("input devices cannot be listed: %s", error.c_str());
+    } else if (device.empty()) {
+        LogLine("no input device on this system; qz5d has nothing to serve and ends");
+    }
+    return device;
+}

@@ -1,0 +1,69 @@
+// The daemon's singleton: waits for the console user, becomes that user,
+// wires every event source to the main loop and ends in order.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include "keyboard/preferences.hpp"
+#include "platform/notifications.hpp"
+
+class Application {
+public:
+    virtual ~Application();
+
+    static Application* GetApp();
+
+    // Login wait, user switch, input-system check, Init, main loop,
+    // Terminate. Returns the process's exit status.
+    int Run();
+    // Connects to the session bus and wires everything (WireUp). Returns 0,
+    // or the exit status when the daemon cannot serve this session.
+    int Init();
+    // The part of Init that needs no bus of its own: the Preferences object,
+    // the two observers on center, the keyboard's reset.
+    int WireUp(NotificationCenter& center);
+    void Terminate();
+    // Reads the console session; refreshes m_uid and m_userName. True when a
+    // user is logged in on the console.
+    bool IsLoggedIn();
+
+    const std::string& GetMyDriver00() const { return m_myDriver00; }
+    void SetMyDriver00(const std::string& driver) { m_myDriver00 = driver; }
+    const std::string& GetMyDriver01() const { return m_myDriver01; }
+    void SetMyDriver01(const std::string& driver) { m_myDriver01 = driver; }
+    Preferences* GetPrefs() { return m_pPrefs; }
+    void SetIsOnDev(bool on) { m_isOnDev = on; }
+    bool GetIsOnDev() const { return m_isOnDev; }
+
+private:
+    Application() = default;
+    // Environment for what runs as the user: the session bus and the display.
+    void PrepareUserEnvironment();
+
+    static Application* sApp;
+
+    uid_t m_uid = 0;
+    std::string m_hidSystem;        // syspath of the first input device
+    std::string m_userName;
+    std::string m_display;          // the console session's X display
+    std::string m_myDriver00;       // the keyboard's driver nodes (first and last)
+    std::string m_myDriver01;
+    Preferences* m_pPrefs = nullptr;
+    bool m_isOnDev = false;
+    std::unique_ptr<SessionBusCenter> m_center;
+};
+
+// The input system's first device; "" when there is none.
+std::string FindHidSystem();
+
+// Notification callbacks: a settings change, a status request.
+void QZ5SettingChangeNotifProc(NotificationCenter* center, void* observer, const std::string& name,
+                               const std::string& object, const UserInfo& userInfo);
+void QZ5GetDevStatueProc(NotificationCenter* center, void* observer, const std::string& name,
+                         const std::string& object, const UserInfo& userInfo);
+// Tells the settings application whether the keyboard is present, its
+// profile and its light level.
+void PostStautToAp();

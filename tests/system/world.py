@@ -1,0 +1,228 @@
+"""A private world for whole-process tests of qz5d: a session bus, a system
+bus running a logind mock, the emulated keyboard, qz5d under it, and qz5ctl.
+Every wait has a deadline; nothing sleeps a fixed time to let the daemon
+catch up."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import dbus
+
+BUILD = os.environ.get("QZ5_BUILD", os.path.join(os.path.dirname(__file__), "../../build/plain"))
+QZ5D = os.path.join(BUILD, "daemon/qz5d")
+QZ5CTL = os.path.join(BUILD, "tools/qz5ctl")
+EMULATOR = os.path.join(BUILD, "tools/emulator/qz5-emulator")
+LOGIN1 = "org.freedesktop.login1"
+
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>{kind}</type>
+  <listen>unix:path={socket}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+"""
+
+
+def wait_for(predicate, timeout=10.0, what="condition"):
+    """Polls predicate until it returns something true; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(0.02)
+
+
+class World:
+    def __init__(self, keep=False):
+        self.keep = keep
+        self.dir = tempfile.mkdtemp(prefix="qz5-world-", dir=os.environ.get("QZ5_WORLD_DIR"))
+        os.chmod(self.dir, 0o755)  # a daemon that switched users still reaches the sockets
+        self.procs = []
+        self.daemon = None
+        self.env = dict(os.environ)
+        for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS", "QZ5_SETTINGS_FILE"):
+            self.env.pop(k, None)
+        self.env["NO_AT_BRIDGE"] = "1"
+        self.settings = self.path("Setting.xml")
+        self.env["QZ5_SETTINGS_FILE"] = self.settings
+        self.log = self.path("requests.log")
+        self.fifo = self.path("control.fifo")
+        self.err = self.path("daemon.err")
+        self.out = self.path("daemon.out")
+        self._sysbus = None
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    # --- buses and logind -------------------------------------------------
+
+    def start_bus(self, kind, user=None):
+        socket = self.path(f"{kind}.sock")
+        conf = self.path(f"{kind}.conf")
+        with open(conf, "w") as f:
+            f.write(BUS_CONFIG.format(kind=kind, socket=socket))
+        cmd = ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={conf}"]
+        if user is not None:
+            cmd = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + cmd
+        self.spawn(cmd)
+        wait_for(lambda: os.path.exists(socket), what=f"the {kind} bus socket")
+        address = f"unix:path={socket}"
+        self.env["DBUS_SESSION_BUS_ADDRESS" if kind == "session" else "DBUS_SYSTEM_BUS_ADDRESS"] = address
+        return address
+
+    def start_logind(self):
+        address = self.env.get("DBUS_SYSTEM_BUS_ADDRESS") or self.start_bus("system")
+        self.spawn(["/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"],
+                   stdout=subprocess.DEVNULL)
+        self._sysbus = dbus.bus.BusConnection(address)
+        wait_for(lambda: self._sysbus.name_has_owner(LOGIN1), what="the logind mock")
+        return self
+
+    def logind(self):
+        return dbus.Interface(self._sysbus.get_object(LOGIN1, "/org/freedesktop/login1"),
+                              "org.freedesktop.DBus.Mock")
+
+    def add_session(self, sid="c1", uid=0, name="root", active=True, **props):
+        """A session on seat0 (made seat0's ActiveSession); props override
+        Active/State/Remote/Class/Display."""
+        path = self.logind().AddSession(sid, "seat0", dbus.UInt32(uid), name, active)
+        props.setdefault("State", "active" if active else "online")
+        self.set_session(path, Active=active, **props)
+        return path
+
+    def set_session(self, path, **props):
+        obj = dbus.Interface(self._sysbus.get_object(LOGIN1, path), "org.freedesktop.DBus.Properties")
+        for k, v in props.items():
+            obj.Set("org.freedesktop.login1.Session", k, v)
+
+    def logout(self):
+        seat = dbus.Interface(self._sysbus.get_object(LOGIN1, "/org/freedesktop/login1/seat/seat0"),
+                              "org.freedesktop.DBus.Properties")
+        seat.Set("org.freedesktop.login1.Seat", "ActiveSession", ("", dbus.ObjectPath("/")))
+
+    def add_seat(self):
+        self.logind().AddSeat("seat0")
+
+    # --- the daemon ----------------------------------------------------------
+
+    def start_daemon(self, emulator_args=(), command=None, env=None):
+        """qz5d (or command) under the emulated keyboard; its standard error
+        (the log lines) and output go to files."""
+        if not os.path.exists(self.settings):
+            self.qz5ctl("settings", "init", self.settings, check=True)
+        e = dict(self.env, TMPDIR=self.dir, **(env or {}))
+        self.daemon = self.spawn([EMULATOR, "--log", self.log, "--control", self.fifo, *emulator_args,
+                                  "--", *(command or [QZ5D])],
+                                 env=e, stdout=open(self.out, "w"), stderr=open(self.err, "w"))
+        return self.daemon
+
+    def log_lines(self):
+        with open(self.err, errors="replace") as f:
+            return f.read().splitlines()
+
+    def wait_log(self, pattern, timeout=10.0, count=1):
+        """Waits until count lines of the daemon's log match pattern (a regex)."""
+        rx = re.compile(pattern)
+
+        def seen():
+            lines = [l for l in self.log_lines() if rx.search(l)]
+            if self.daemon.poll() is not None and len(lines) < count:
+                raise AssertionError(f"the daemon ended ({self.daemon.returncode}) before "
+                                     f"{pattern!r}; its log:\n" + "\n".join(self.log_lines()))
+            return lines if len(lines) >= count else None
+        return wait_for(seen, timeout, what=repr(pattern))
+
+    def count_log(self, pattern):
+        rx = re.compile(pattern)
+        return sum(1 for l in self.log_lines() if rx.search(l))
+
+    def ready(self, timeout=10.0):
+        """Waits until the daemon serves the bus (its reset request is out)."""
+        wait_for(lambda: self.requests()[-1:] == ["40 01 00 00 00 00 00 00"], timeout,
+                 what="the daemon's reset request")
+        return self
+
+    def requests(self):
+        try:
+            with open(self.log) as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_requests(self, n, timeout=20.0):
+        return wait_for(lambda: self.requests() if len(self.requests()) >= n else None, timeout,
+                        what=f"{n} requests")
+
+    def emulator(self, command):
+        """One control command; waits for the emulator's acknowledgement."""
+        before = self.count_log(re.escape(f"qz5-emulator: ok: {command}"))
+        with open(self.fifo, "w") as f:
+            f.write(command + "\n")
+        self.wait_log(re.escape(f"qz5-emulator: ok: {command}") + "$", count=before + 1)
+
+    def stop_daemon(self, timeout=10.0):
+        self.daemon.send_signal(signal.SIGTERM)
+        return self.daemon.wait(timeout)
+
+    def wait_exit(self, timeout=10.0):
+        return self.daemon.wait(timeout)
+
+    # --- qz5ctl ----------------------------------------------------------------
+
+    def qz5ctl(self, *args, check=False, timeout=30, env=None):
+        return subprocess.run([QZ5CTL, *args], env=dict(self.env, **(env or {})), capture_output=True,
+                              text=True, timeout=timeout, check=check)
+
+    def monitor(self, count=None):
+        """qz5ctl monitor, started and listening; returns the process."""
+        args = [QZ5CTL, "monitor"] + (["--count", str(count)] if count else [])
+        p = subprocess.Popen(args, env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.procs.append(p)
+        line = p.stderr.readline()
+        if line.strip() != "listening":
+            raise AssertionError(f"monitor did not start: {line!r}")
+        return p
+
+    def session_bus(self):
+        return dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
+
+    # --- housekeeping ----------------------------------------------------------
+
+    def spawn(self, cmd, **kw):
+        kw.setdefault("env", self.env)
+        p = subprocess.Popen(cmd, **kw)
+        self.procs.append(p)
+        return p
+
+    def close(self):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(5)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+        if not self.keep:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()

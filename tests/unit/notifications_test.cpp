@@ -1,0 +1,190 @@
+// The settings application's side: the reading of received values, the six
+// kinds of settings change, the status reply and the relays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+
+#include "daemon/application.hpp"
+#include "platform/log_capture.hpp"
+#include "platform/osd.hpp"
+#include "platform/usb_double.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace {
+
+TEST(UserInfoReading, EveryValueTypeReadsAsOneInt) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        UserInfoValue value;
+        int expected;
+    } rows[] = {
+        {int64_t{-3}, -3},
+        {int64_t{1} << 40, 2147483647},
+        {-(int64_t{1} << 40), -2147483647 - 1},
+        {uint64_t{1} << 63, 2147483647},
+        {2.9, 2},
+        {-2.9, -2},
+        {1e300, 2147483647},
+        {nan, 0},
+        {true, 1},
+        {false, 0},
+        {std::string(" \t 42abc"), 42},
+        {std::string("-7"), -7},
+        {std::string("x1"), 0},
+        {std::string("99999999999999999999"), 2147483647},
+        {std::monostate{}, 0},
+    };
+    for (const auto& r : rows) {
+        const UserInfo info{{"k", r.value}};
+        EXPECT_EQ(ReadUserInfoInt(info, "k"), r.expected) << UserInfoValueText(r.value);
+        EXPECT_EQ(ReadUserInfoBool(info, "k"), r.expected != 0) << UserInfoValueText(r.value);
+    }
+    EXPECT_EQ(ReadUserInfoInt({}, "absent"), 0);
+}
+
+class DaemonNotifications : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("QZ5_SETTINGS_FILE", settings.c_str(), 1);
+        keyboard = bus.AddDevice();
+        bus.SetReply(keyboard, 0x15, {2});
+        bus.SetReply(keyboard, 0x04, {0, 7});
+        SetUsbBus(&bus);
+        SetPause([](unsigned) {});
+        SetRequestDiagnostics(nullptr);
+        SetOsdDisplay(&osd);
+        ASSERT_EQ(app->WireUp(center), 0);
+        bus.requests.clear();  // the reset
+    }
+    void TearDown() override {
+        app->Terminate();
+        SetUsbBus(nullptr);
+        SetPause({});
+        SetRequestDiagnostics(stdout);
+        SetOsdDisplay(nullptr);
+        unsetenv("QZ5_SETTINGS_FILE");
+    }
+    std::vector<std::string> Sent() {
+        std::vector<std::string> lines;
+        for (const auto& r : bus.requests) lines.push_back(r.Line().substr(0, 23));
+        bus.requests.clear();
+        return lines;
+    }
+    void Change(UserInfo info) { EXPECT_EQ(center.Deliver("PellQZ5", "QZ5SettingChange", info), 1); }
+
+    TempDir dir;
+    std::string settings = dir.File("Setting.xml");
+    ScopedLogCapture log;
+    RecordingUsbBus bus;
+    int keyboard = 0;
+    RecordingOsdDisplay osd;
+    RecordingNotificationCenter center;
+    Application* app = Application::GetApp();
+};
+
+TEST_F(DaemonNotifications, ShortChangesSendTheirOneRequest) {
+    const std::string workMode = "40 02 ", select = "40 14 ";
+    const struct {
+        UserInfo info;
+        std::vector<std::string> sent;
+    } rows[] = {
+        {{{"QZ5SettingChangeType", int64_t{2}}, {"ProfileNumber", int64_t{1}}}, {"40 14 02 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", int64_t{2}}}, {"40 14 01 00 00 00 00 00"}},
+        // the number plus one goes out unchanged, cut to 16 bits
+        {{{"QZ5SettingChangeType", int64_t{2}}, {"ProfileNumber", int64_t{-1}}}, {"40 14 00 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", std::string("2")}, {"ProfileNumber", 2.5}}, {"40 14 03 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", int64_t{2}}, {"ProfileNumber", int64_t{2147483647}}},
+         {"40 14 00 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", int64_t{4}}, {"QZ5GameModeChange", int64_t{9}}}, {"40 02 03 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", int64_t{4}}, {"QZ5GameModeChange", true}}, {"40 02 03 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", int64_t{4}}}, {"40 02 01 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", uint64_t{5}}}, {"40 03 00 00 00 00 00 00"}},
+        {{{"QZ5SettingChangeType", true}, {"ProfileNumber", int64_t{7}}}, {}},  // type 1, no such profile
+        {{}, {}},
+        {{{"QZ5SettingChangeType", int64_t{0}}}, {}},
+        {{{"QZ5SettingChangeType", int64_t{7}}}, {}},
+        {{{"QZ5SettingChangeType", int64_t{-1}}}, {}},
+        {{{"QZ5SettingChangeType", std::monostate{}}}, {}},
+    };
+    for (const auto& r : rows) {
+        const size_t before = log.lines.size();
+        Change(r.info);
+        EXPECT_EQ(Sent(), r.sent) << "row " << (&r - rows);
+        ASSERT_GT(log.lines.size(), before);
+        EXPECT_EQ(log.lines[before], "QZ5SettingChangeNotifProc");
+    }
+    EXPECT_TRUE(osd.codes.empty());
+    EXPECT_TRUE(log.Contains("full download: no profile 7, nothing sent"));
+}
+
+TEST_F(DaemonNotifications, FullDownloadAndLightingReloadTheFileFirst) {
+    std::ofstream(settings) << "<plist version=\"1.0\"><dict><key>GAME_MODE</key><integer>1</integer>"
+                               "<key>LIGHT_OPTION</key><dict><key>WASDLIGHT</key><integer>1</integer>"
+                               "<key>LIGHT_STYLE</key><integer>2</integer></dict></dict></plist>";
+    Change({{"QZ5SettingChangeType", int64_t{1}}, {"ProfileNumber", int64_t{2}}, {"isSave", true}});
+    const auto full = Sent();
+    ASSERT_EQ(full.size(), 11u);
+    EXPECT_EQ(full.front(), "40 18 00 00 03 00 a0 00");
+    EXPECT_EQ(full[4], "40 31 02 00 00 00 00 00");  // WASD on, style 2, from the file
+    EXPECT_EQ(full[8], "40 02 03 00 00 00 00 00");  // game mode, from the file
+    EXPECT_EQ(full.back(), "40 03 00 00 00 00 00 00");
+    Change({{"QZ5SettingChangeType", int64_t{1}}, {"ProfileNumber", int64_t{0}}});
+    EXPECT_EQ(Sent().size(), 10u);  // no save without isSave
+
+    std::remove(settings.c_str());  // reloading gives the factory defaults
+    Change({{"QZ5SettingChangeType", int64_t{3}}});
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"40 31 00 00 80 00 00 00", "40 31 00 00 81 00 00 00",
+                                                "40 31 00 00 82 00 00 00", "40 31 00 00 83 00 00 00"}));
+    EXPECT_EQ(m_Config.GAME_MODE, 0u);
+    // A bad profile sends nothing, yet the file was reloaded.
+    std::ofstream(settings) << "<plist version=\"1.0\"><dict><key>GAME_MODE</key><integer>1</integer></dict></plist>";
+    Change({{"QZ5SettingChangeType", int64_t{1}}, {"ProfileNumber", int64_t{3}}});
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(m_Config.GAME_MODE, 1u);
+}
+
+TEST_F(DaemonNotifications, OsdCodesReachTheDisplay) {
+    Change({{"QZ5SettingChangeType", int64_t{6}}, {"OsdType", int64_t{0xF2}}});
+    Change({{"QZ5SettingChangeType", int64_t{6}}, {"OsdType", std::string("244")}});
+    Change({{"QZ5SettingChangeType", int64_t{6}}});
+    EXPECT_EQ(osd.codes, (std::vector<int>{0xF2, 0xF4, 0}));
+    EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(DaemonNotifications, StatusReplyAndRelays) {
+    using Info = PostInfo;
+    app->SetIsOnDev(true);
+    EXPECT_EQ(center.Deliver("PellQZ5Check", "GetDeviceStatue", {{"junk", int64_t{1}}}), 1);
+    bus.SetReply(keyboard, 0x15, {});  // the keyboard answers nothing
+    bus.SetReply(keyboard, 0x04, {});
+    app->SetIsOnDev(false);
+    PostStautToAp();
+    Preferences& prefs = *app->GetPrefs();
+    prefs.PostProfileChangeNotification(2);
+    EXPECT_EQ(m_Config.PROFILE_ID, 2u);
+    prefs.PostGameModeChangeNotification(1);
+    prefs.PostLightModeChangeNotification(4);
+    const std::vector<std::tuple<std::string, std::string, Info>> expected = {
+        {"PellQZ5Check", "RecDeviceStatue", {{"ProfileNumber", 2}, {"IsHaved", 1}, {"LightLev", 7}}},
+        {"PellQZ5Check", "RecDeviceStatue", {{"ProfileNumber", 0}, {"IsHaved", 0}, {"LightLev", 0}}},
+        {"PellQZ5", "QZ5ProfileChange", {{"ProfileNumber", 2}}},
+        {"PellQZ5", "QZ5GameModeChange", {{"QZ5GameModeNumber", 1}}},
+        {"PellQZ5", "QZ5LightModeChange", {{"QZ5LightModeNumber", 4}}},
+    };
+    ASSERT_EQ(center.posted.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(center.posted[i].name, std::get<0>(expected[i]));
+        EXPECT_EQ(center.posted[i].object, std::get<1>(expected[i]));
+        EXPECT_EQ(center.posted[i].info, std::get<2>(expected[i]));
+    }
+    EXPECT_TRUE(log.Contains("tempPro  2"));
+    EXPECT_TRUE(log.Contains("tempPro  0"));
+    // Nothing else is observed: the daemon's own posts never come back to it.
+    EXPECT_EQ(center.Deliver("PellQZ5", "QZ5ProfileChange", {}), 0);
+    EXPECT_EQ(center.Deliver("PellQZ5", "GetDeviceStatue", {}), 0);
+}
+
+}  // namespace

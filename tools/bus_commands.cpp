@@ -1,0 +1,178 @@
+#include "tools/bus_commands.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "platform/main_loop.hpp"
+#include "platform/notifications.hpp"
+
+const char* const kBusCommandsUsage =
+    "  status [--timeout S]        ask qz5d for the keyboard's status (default 15 s)\n"
+    "  apply PROFILE [--save]      make qz5d reload the settings file and send PROFILE\n"
+    "                              (1-3) to the keyboard; --save stores it there\n"
+    "  select PROFILE              switch the keyboard to PROFILE (1-3)\n"
+    "  lighting                    reload the settings file and send the lighting\n"
+    "  game on|off                 game mode on or off\n"
+    "  save                        make the keyboard store its settings\n"
+    "  osd CODE                    show the on-screen display for CODE (decimal or 0x-hex)\n"
+    "  monitor [--count N]         print each notification qz5d posts, one a line\n";
+
+namespace {
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "qz5ctl: %s (see qz5ctl --help)\n", problem.c_str());
+    return 2;
+}
+
+std::optional<long> Number(const std::string& text, long min, long max) {
+    if (text.empty()) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return std::nullopt;
+    return v;
+}
+
+std::optional<int> Profile(const std::string& text) {
+    if (text != "1" && text != "2" && text != "3") return std::nullopt;
+    return std::stoi(text) - 1;
+}
+
+// The session bus, and qz5d on it; nullptr after printing why not.
+std::unique_ptr<SessionBusCenter> ConnectToDaemon() {
+    std::string error;
+    auto center = SessionBusCenter::Connect(error);
+    if (!center) {
+        std::fprintf(stderr, "qz5ctl: %s\n", error.c_str());
+        return nullptr;
+    }
+    if (!center->DaemonRunning()) {
+        std::fprintf(stderr, "qz5ctl: qz5d is not running on this session bus\n");
+        return nullptr;
+    }
+    return center;
+}
+
+int Change(const PostInfo& info) {
+    auto center = ConnectToDaemon();
+    if (!center) return 1;
+    center->Post("PellQZ5", "QZ5SettingChange", info);
+    return 0;
+}
+
+void PrintNotification(NotificationCenter*, void* observer, const std::string&,
+                       const std::string& object, const UserInfo& info) {
+    std::string line = object;
+    for (const auto& [key, value] : info) line += " " + key + "=" + UserInfoValueText(value);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    long& left = *static_cast<long*>(observer);
+    if (left > 0 && --left == 0) QuitMainLoop(0);
+}
+
+int Monitor(const std::vector<std::string>& a) {
+    long left = 0;  // 0: no limit
+    if (a.size() == 3 && a[1] == "--count") {
+        const auto n = Number(a[2], 1, 1000000000);
+        if (!n) return Usage("monitor: --count takes a whole number above 0");
+        left = *n;
+    } else if (a.size() != 1) {
+        return Usage("monitor: expected [--count N]");
+    }
+    std::string error;
+    auto center = SessionBusCenter::Connect(error);
+    if (!center) {
+        std::fprintf(stderr, "qz5ctl: %s\n", error.c_str());
+        return 1;
+    }
+    const std::pair<const char*, const char*> posts[] = {{"PellQZ5Check", "RecDeviceStatue"},
+                                                         {"PellQZ5", "QZ5LightModeChange"},
+                                                         {"PellQZ5", "QZ5GameModeChange"},
+                                                         {"PellQZ5", "QZ5ProfileChange"}};
+    for (const auto& [name, object] : posts)
+        if (!center->AddObserver(&left, &PrintNotification, name, object)) return 1;
+    center->OnLost([](const char* why) {
+        std::fprintf(stderr, "qz5ctl: %s\n", why);
+        QuitMainLoop(1);
+    });
+    InstallQuitSignals();
+    std::fprintf(stderr, "listening\n");
+    return RunMainLoop();
+}
+
+void StatusReply(NotificationCenter*, void*, const std::string&, const std::string&,
+                 const UserInfo& info) {
+    std::printf("keyboard: %s\nprofile: %d\nlight level: %d\n",
+                ReadUserInfoInt(info, "IsHaved") != 0 ? "present" : "absent",
+                ReadUserInfoInt(info, "ProfileNumber"), ReadUserInfoInt(info, "LightLev"));
+    std::fflush(stdout);
+    QuitMainLoop(0);
+}
+
+int Status(const std::vector<std::string>& a) {
+    double seconds = 15;
+    if (a.size() == 3 && a[1] == "--timeout") {
+        char* end = nullptr;
+        seconds = std::strtod(a[2].c_str(), &end);
+        if (*end != '\0' || !(seconds > 0) || seconds > 86400) return Usage("status: --timeout takes seconds above 0");
+    } else if (a.size() != 1) {
+        return Usage("status: expected [--timeout S]");
+    }
+    auto center = ConnectToDaemon();
+    if (!center || !center->AddObserver(nullptr, &StatusReply, "PellQZ5Check", "RecDeviceStatue")) return 1;
+    center->Post("PellQZ5Check", "GetDeviceStatue", {});
+    AddMainLoopTimeout(static_cast<unsigned>(std::lround(seconds * 1000)), [] {
+        QuitMainLoop(3);
+        return false;
+    });
+    const int status = RunMainLoop();
+    if (status == 3) {
+        std::fprintf(stderr,
+                     "qz5ctl: qz5d did not answer within %g s (is it busy with a download, "
+                     "or waiting for a console login?)\n",
+                     seconds);
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace
+
+bool IsBusCommand(const std::string& c) {
+    return c == "status" || c == "apply" || c == "select" || c == "lighting" || c == "game" ||
+           c == "save" || c == "osd" || c == "monitor";
+}
+
+int RunBusCommand(const std::vector<std::string>& a) {
+    const std::string& c = a[0];
+    if (c == "status") return Status(a);
+    if (c == "monitor") return Monitor(a);
+    if (c == "apply") {
+        const bool save = a.size() == 3 && a[2] == "--save";
+        const auto p = a.size() >= 2 ? Profile(a[1]) : std::nullopt;
+        if ((a.size() != 2 && !save) || !p) return Usage("apply: expected PROFILE (1-3) [--save]");
+        return Change({{"QZ5SettingChangeType", 1}, {"ProfileNumber", *p}, {"isSave", save ? 1 : 0}});
+    }
+    if (c == "select") {
+        const auto p = a.size() == 2 ? Profile(a[1]) : std::nullopt;
+        if (!p) return Usage("select: expected PROFILE (1-3)");
+        return Change({{"QZ5SettingChangeType", 2}, {"ProfileNumber", *p}});
+    }
+    if (c == "lighting" || c == "save") {
+        if (a.size() != 1) return Usage(c + ": takes no arguments");
+        return Change({{"QZ5SettingChangeType", c == "lighting" ? 3 : 5}});
+    }
+    if (c == "game") {
+        if (a.size() != 2 || (a[1] != "on" && a[1] != "off")) return Usage("game: expected on or off");
+        return Change({{"QZ5SettingChangeType", 4}, {"QZ5GameModeChange", a[1] == "on" ? 1 : 0}});
+    }
+    // osd
+    const auto code = a.size() == 2 ? Number(a[1], -2147483648L, 2147483647L) : std::nullopt;
+    if (!code) return Usage("osd: expected CODE, decimal or 0x-hex");
+    return Change({{"QZ5SettingChangeType", 6}, {"OsdType", static_cast<int>(*code)}});
+}
