@@ -48,11 +48,14 @@ def wait_for(predicate, timeout=10.0, what="condition"):
 
 
 class World:
-    def __init__(self, keep=False):
+    def __init__(self, keep=False, base=None):
+        """base: the folder to make the world in (default $QZ5_WORLD_DIR, else
+        the temporary folder); every user must be able to traverse it."""
         self.keep = keep
-        self.dir = tempfile.mkdtemp(prefix="qz5-world-", dir=os.environ.get("QZ5_WORLD_DIR"))
+        self.dir = tempfile.mkdtemp(prefix="qz5-world-", dir=base or os.environ.get("QZ5_WORLD_DIR"))
         os.chmod(self.dir, 0o755)  # a daemon that switched users still reaches the sockets
         self.procs = []
+        self.files = []
         self.daemon = None
         self.env = dict(os.environ)
         for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS", "QZ5_SETTINGS_FILE"):
@@ -79,7 +82,7 @@ class World:
         cmd = ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={conf}"]
         if user is not None:
             cmd = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + cmd
-        self.spawn(cmd)
+        self.spawn(cmd, stderr=self.file(f"{kind}-bus.err"))
         wait_for(lambda: os.path.exists(socket), what=f"the {kind} bus socket")
         address = f"unix:path={socket}"
         self.env["DBUS_SESSION_BUS_ADDRESS" if kind == "session" else "DBUS_SYSTEM_BUS_ADDRESS"] = address
@@ -128,7 +131,7 @@ class World:
         e = dict(self.env, TMPDIR=self.dir, **(env or {}))
         self.daemon = self.spawn([EMULATOR, "--log", self.log, "--control", self.fifo, *emulator_args,
                                   "--", *(command or [QZ5D])],
-                                 env=e, stdout=open(self.out, "w"), stderr=open(self.err, "w"))
+                                 env=e, stdout=self.file(self.out), stderr=self.file(self.err))
         return self.daemon
 
     def log_lines(self):
@@ -203,6 +206,12 @@ class World:
 
     # --- housekeeping ----------------------------------------------------------
 
+    def file(self, name):
+        """A file in the world's folder, open for writing, closed with it."""
+        f = open(self.path(name), "w")
+        self.files.append(f)
+        return f
+
     def spawn(self, cmd, **kw):
         kw.setdefault("env", self.env)
         p = subprocess.Popen(cmd, **kw)
@@ -218,6 +227,12 @@ class World:
                 except subprocess.TimeoutExpired:
                     p.kill()
                     p.wait()
+        for p in self.procs:
+            for stream in (p.stdout, p.stderr):
+                if stream:
+                    stream.close()
+        for f in self.files:
+            f.close()
         if not self.keep:
             shutil.rmtree(self.dir, ignore_errors=True)
 

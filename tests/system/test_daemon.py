@@ -1,0 +1,288 @@
+"""qz5d as a whole process: login wait, user switch, the settings
+application's notifications, status replies, ending, robustness."""
+
+import glob
+import os
+import random
+import re
+import signal
+import subprocess
+import unittest
+
+import dbus
+import dbus.lowlevel
+
+from world import QZ5D, World, wait_for
+
+IFACE, PATH = "org.qz5d.Notifications1", "/org/qz5d/Notifications1"
+RESET = "40 01 00 00 00 00 00 00"
+SAVE = "40 03 00 00 00 00 00 00"
+MARK = "40 14 ff 7f 00 00 00 00"  # profile 0x7ffe + 1: nothing else sends it
+
+
+def emit(bus, name, obj, info, signature="ssa{sv}"):
+    msg = dbus.lowlevel.SignalMessage(PATH, IFACE, "Notification")
+    if signature == "ssa{sv}":
+        msg.append(name, obj, dbus.Dictionary(info, signature="sv"), signature=signature)
+    else:
+        msg.append(*info, signature=signature)
+    bus.send_message(msg)
+    bus.flush()
+
+
+def daemon_pid(world):
+    """qz5d's pid: the emulator's child."""
+    def child():
+        for task in glob.glob(f"/proc/{world.daemon.pid}/task/*/children"):
+            with open(task) as f:
+                pids = f.read().split()
+            if pids:
+                return pids[0]
+    return wait_for(child, what="the daemon's process")
+
+
+class WorldTest(unittest.TestCase):
+    base = None
+
+    def setUp(self):
+        self.w = World(base=self.base)
+        self.addCleanup(self.w.close)
+        self.w.start_bus("session")
+        self.w.start_logind()
+
+
+class LoginWait(WorldTest):
+    def test_waits_until_an_active_local_user_session_then_serves_and_ends_in_order(self):
+        w = self.w
+        w.start_daemon()
+        # No seat at all: logind has no session state to give.
+        w.wait_log(r"^Unable to get session dictionary\.$", count=2)
+        w.add_seat()
+        # Sessions that are not a console login: none of them starts the daemon.
+        path = w.add_session("c1", 0, "root", active=False)
+        marks = w.count_log("Unable to get")
+        w.set_session(path, Active=True, State="active", Remote=True)
+        w.set_session(path, Remote=False, Class="greeter")
+        w.set_session(path, Class="user", State="online")
+        self.assertEqual(w.requests(), [])
+        self.assertEqual(w.count_log("Unable to get"), marks)
+        self.assertEqual(w.count_log("logged in"), 0)
+        w.set_session(path, State="active")
+        w.ready(timeout=3)  # polled once a second
+        self.assertIn("console user root (uid 0) logged in", w.log_lines())
+        self.assertEqual(w.stop_daemon(), 0)
+        self.assertEqual(w.log_lines()[-1], "m_pXMLconfig Release ")
+
+    def test_stops_while_waiting(self):
+        w = self.w
+        w.start_daemon()
+        w.wait_log("Unable to get session dictionary")
+        self.assertEqual(w.stop_daemon(), 0)
+        self.assertEqual(w.requests(), [])
+
+    def test_no_input_device_ends_at_once_without_touching_the_keyboard(self):
+        w = self.w
+        w.add_session()
+        w.start_daemon(command=["umockdev-run", "--", QZ5D])
+        self.assertEqual(w.wait_exit(), 0)
+        self.assertEqual(w.requests(), [])
+        self.assertIn("no input device on this system; qz5d has nothing to serve and ends", w.log_lines())
+
+    def test_one_daemon_per_session_bus_and_none_without_it(self):
+        w = self.w
+        w.add_session()
+        w.start_daemon()
+        w.ready()
+        other = World()  # its own emulated keyboard, the same session bus
+        self.addCleanup(other.close)
+        other.env = dict(w.env)
+        other.start_daemon()
+        self.assertEqual(other.wait_exit(), 1)
+        self.assertIn("another qz5d already runs on this session bus", "\n".join(other.log_lines()))
+        self.assertEqual(other.requests(), [])
+        # The bus goes away: the daemon says so and ends with status 1.
+        w.procs[0].terminate()
+        self.assertEqual(w.wait_exit(), 1)
+        self.assertTrue(any("qz5d stops" in l for l in w.log_lines()))
+
+
+@unittest.skipUnless(os.geteuid() == 0, "the user switch needs root")
+class UserSwitch(WorldTest):
+    base = "/tmp"  # the build folder may sit where another user cannot reach
+    def test_becomes_the_console_user_with_their_groups(self):
+        w = self.w
+        w.start_daemon()
+        w.wait_log("Unable to get session dictionary")
+        # The emulated devices are the user's to open, as the udev rule makes them.
+        for testbed in glob.glob(os.path.join(w.dir, "umockdev.*")):
+            subprocess.run(["chmod", "-R", "a+rwX", testbed], check=True)
+        w.add_session("c2", 65534, "nobody")
+        w.ready()
+        with open(f"/proc/{daemon_pid(w)}/status") as f:
+            status = dict(l.split(":", 1) for l in f.read().splitlines())
+        self.assertEqual(status["Uid"].split(), ["65534"] * 4)
+        self.assertEqual(status["Gid"].split(), ["65534"] * 4)
+        self.assertEqual(status["Groups"].split(), ["65534"])
+        self.assertEqual(w.qz5ctl("status").returncode, 0)
+
+    def test_a_switch_that_cannot_be_made_ends_the_daemon(self):
+        w = self.w
+        w.add_session("c3", 4242, "ghost")
+        w.start_daemon()
+        self.assertEqual(w.wait_exit(), 1)
+        self.assertTrue(any(re.search(r"cannot become uid 4242 .*no user account.*rather than run on as root", l)
+                            for l in w.log_lines()), w.log_lines())
+        self.assertEqual(w.requests(), [])
+
+
+class SettingChanges(WorldTest):
+    def setUp(self):
+        super().setUp()
+        self.w.add_session()
+        self.w.start_daemon(["--profile", "3", "--light", "9"])
+        self.w.ready()
+
+    def after(self, act):
+        """The requests that act makes the daemon send: a profile selection
+        that nothing else sends is posted behind it and marks the end."""
+        start = len(self.w.requests())
+        act()
+        self.change(QZ5SettingChangeType=2, ProfileNumber=0x7FFE)
+        lines = wait_for(lambda: self.w.requests()[start:] if self.w.requests()[-1:] == [MARK] else None,
+                         30, "the marking request")
+        return lines[:-1]
+
+    def change(self, **info):
+        bus = self.w.session_bus()
+        emit(bus, "PellQZ5", "QZ5SettingChange", info)
+        bus.close()
+
+    def test_every_change_type(self):
+        w = self.w
+        expected = w.qz5ctl("requests", w.settings, "2", "--save", check=True).stdout.splitlines()
+        self.assertEqual(self.after(lambda: w.qz5ctl("apply", "2", "--save", check=True)), expected)
+        for args, sent in [
+            (("select", "3"), ["40 14 03 00 00 00 00 00"]),
+            (("lighting",), ["40 31 00 00 80 00 00 00", "40 31 00 00 81 00 00 00",
+                             "40 31 00 00 82 00 00 00", "40 31 00 00 83 00 00 00"]),
+            (("game", "on"), ["40 02 03 00 00 00 00 00"]),
+            (("game", "off"), ["40 02 01 00 00 00 00 00"]),
+            (("save",), [SAVE]),
+            (("osd", "0xF2"), []),
+        ]:
+            self.assertEqual(self.after(lambda: w.qz5ctl(*args, check=True)), sent, args)
+        # What the values read as, sent the way another application might.
+        T = "QZ5SettingChangeType"
+        for info, sent in [
+            ({T: dbus.Byte(2), "ProfileNumber": dbus.Int16(1)}, ["40 14 02 00 00 00 00 00"]),
+            ({T: dbus.String(" 2x"), "ProfileNumber": dbus.Double(-0.9)}, ["40 14 01 00 00 00 00 00"]),
+            ({T: dbus.UInt64(4), "QZ5GameModeChange": dbus.String("0")}, ["40 02 01 00 00 00 00 00"]),
+            ({T: dbus.Boolean(True), "ProfileNumber": dbus.Int32(5), "isSave": True}, []),
+            ({T: dbus.Int32(-1)}, []),
+            ({T: dbus.Int32(7)}, []),
+            ({}, []),
+            ({T: dbus.Array([2], signature="i")}, []),
+        ]:
+            self.assertEqual(self.after(lambda: self.change(**info)), sent, info)
+        self.assertEqual(w.count_log("^full download: no profile 5, nothing sent$"), 1)
+
+    def test_status_replies(self):
+        w = self.w
+        mon = w.monitor(count=1)
+        r = w.qz5ctl("status")
+        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: absent\nprofile: 3\nlight level: 9\n"))
+        self.assertEqual(mon.communicate(timeout=10)[0],
+                         "RecDeviceStatue IsHaved=0 LightLev=9 ProfileNumber=3\n")
+        w.emulator("unplug")
+        r = w.qz5ctl("status")
+        self.assertEqual(r.stdout, "keyboard: absent\nprofile: 0\nlight level: 0\n")
+        self.assertTrue(w.wait_log(r"^tempPro  0$"))
+
+    def test_qz5ctl_usage_errors_post_nothing(self):
+        w = self.w
+        mon_before = w.count_log("QZ5SettingChangeNotifProc")
+        for args in [("apply",), ("apply", "0"), ("apply", "4"), ("apply", "1", "--bogus"), ("select", "x"),
+                     ("game", "maybe"), ("osd", "0xZZ"), ("osd",), ("lighting", "1"),
+                     ("status", "--timeout", "-1"), ("monitor", "--count", "0")]:
+            r = w.qz5ctl(*args)
+            self.assertEqual(r.returncode, 2, args)
+            self.assertTrue(r.stderr.startswith("qz5ctl: "), args)
+        self.assertEqual(self.after(lambda: None), [])
+        self.assertEqual(w.count_log("QZ5SettingChangeNotifProc"), mon_before + 1)
+
+
+class NoDaemon(unittest.TestCase):
+    def test_qz5ctl_says_why_nothing_answers(self):
+        with World() as w:
+            r = w.qz5ctl("status")
+            self.assertEqual(r.returncode, 1)
+            self.assertIn("cannot connect to the session bus", r.stderr)
+            w.start_bus("session")
+            for args in [("status",), ("apply", "1"), ("osd", "1")]:
+                r = w.qz5ctl(*args)
+                self.assertEqual((r.returncode, r.stderr), (1, "qz5ctl: qz5d is not running on this session bus\n"))
+
+
+class Robustness(WorldTest):
+    def test_random_notifications_leave_the_daemon_answering(self):
+        w = self.w
+        w.add_session()
+        w.start_daemon(["--profile", "2", "--light", "5"])
+        w.ready()
+        rng = random.Random(int(os.environ.get("QZ5_SEED", "5")))
+        names = ["PellQZ5", "PellQZ5Check", "", "pellqz5", "PellQZ5\u00e9"]
+        objects = ["QZ5SettingChange", "GetDeviceStatue", "RecDeviceStatue", "QZ5ProfileChange", "x"]
+        keys = ["QZ5SettingChangeType", "ProfileNumber", "isSave", "QZ5GameModeChange", "OsdType", "", "k\u00fc"]
+
+        def value(depth=0):
+            kind = rng.randrange(13 if depth < 3 else 10)
+            big = rng.choice([0, 1, -1, 2**31 - 1, -2**31, rng.randrange(-2**31, 2**31)])
+            return [lambda: dbus.Byte(rng.randrange(256)), lambda: dbus.Int16(rng.randrange(-2**15, 2**15)),
+                    lambda: dbus.UInt16(rng.randrange(2**16)), lambda: dbus.Int32(big),
+                    lambda: dbus.UInt32(rng.randrange(2**32)), lambda: dbus.Int64(rng.randrange(-2**63, 2**63)),
+                    lambda: dbus.UInt64(rng.randrange(2**64)), lambda: dbus.Double(rng.uniform(-1e12, 1e12)),
+                    lambda: dbus.Boolean(rng.random() < 0.5),
+                    lambda: dbus.String(rng.choice(["", "7", " -3", "1e9", "x", "99999999999999"])),
+                    lambda: dbus.Array([value(depth + 1)], signature="v"),
+                    lambda: dbus.Dictionary({"a": value(depth + 1)}, signature="sv"),
+                    lambda: dbus.Struct((value(depth + 1), "s"), variant_level=1 + depth)][kind]()
+
+        def safe_type(v):
+            # Changes that make the keyboard pause (types 1-5) would take the
+            # run beyond any deadline: keep the type's reading outside them.
+            try:
+                n = int(float(v)) if isinstance(v, (dbus.String, dbus.Double, float)) else int(v)
+            except (TypeError, ValueError, OverflowError):
+                return True
+            return not 1 <= n <= 5
+
+        bus = w.session_bus()
+        for i in range(10000):
+            roll = rng.random()
+            if roll < 0.05:
+                args, signature = rng.choice([
+                    ((1, 2), "ii"), (("PellQZ5", "QZ5SettingChange"), "ss"),
+                    (("PellQZ5", "QZ5SettingChange", {"OsdType": "1"}), "ssa{ss}"),
+                    (("PellQZ5Check", "GetDeviceStatue", 5), "ssi")])
+                emit(bus, None, None, args, signature=signature)
+                continue
+            info = {rng.choice(keys): value() for _ in range(rng.randrange(5))}
+            t = info.get("QZ5SettingChangeType")
+            if t is not None and not safe_type(t):
+                info["QZ5SettingChangeType"] = dbus.Int32(6)
+            name, obj = rng.choice(names), rng.choice(objects)
+            if obj == "GetDeviceStatue" and rng.random() < 0.9:
+                obj = "QZ5SettingChange"
+            emit(bus, name, obj, info)
+        bus.close()
+        r = w.qz5ctl("status", "--timeout", "120")
+        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: absent\nprofile: 2\nlight level: 5\n"), r.stderr)
+        log = "\n".join(w.log_lines())
+        self.assertNotIn("runtime error", log)
+        self.assertNotIn("Sanitizer", log)
+        self.assertIn("ignored a notification of type (ssa{ss}) (expected (ssa{sv}))", log)
+        self.assertIsNone(w.daemon.poll())
+
+
+if __name__ == "__main__":
+    unittest.main()
