@@ -3,8 +3,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
+#include "config/build_config.hpp"
 #include "platform/log.hpp"
 #include "platform/main_loop.hpp"
 #include "platform/session.hpp"
@@ -111,13 +113,44 @@ int Application::WireUp(NotificationCenter& center) {
     if (!center.AddObserver(nullptr, &QZ5SettingChangeNotifProc, "PellQZ5", "QZ5SettingChange") ||
         !center.AddObserver(nullptr, &QZ5GetDevStatueProc, "PellQZ5Check", "GetDeviceStatue"))
         return 1;
-    // The keyboard's attach and detach notifications join the loop here,
-    // before the reset, so that a keyboard already attached is reported first.
+    // A keyboard already attached is handled now, so that its status reply
+    // goes out before the reset.
+    std::string error;
+    m_notifyPort = UsbHotplugMonitor::Start(kQz5UsbVendorId, kQz5UsbProductId, &DeviceAddedNotifProc,
+                                            &DeviceRemovedNotifProc, error);
+    if (!m_notifyPort) LogLine("%s: the keyboard's arrival will go unnoticed", error.c_str());
+    std::vector<UdevDevice> attached = EnumerateUsbDevices(kQz5UsbVendorId, kQz5UsbProductId, error);
+    if (!error.empty()) LogLine("%s", error.c_str());
+    if (m_notifyPort)
+        for (const auto& d : attached) m_notifyPort->Know(d);
+    DeviceAddedNotifProc(attached);
+    DeviceRemovedNotifProc({});
     m_pPrefs->ResetDevice();
     return 0;
 }
 
+void Application::RegisterForDeviceNotif() {
+    m_isOnDev = true;
+    m_driverWatches.clear();  // an earlier arrival's nodes
+    for (const std::string* driver : {&m_myDriver00, &m_myDriver01}) {
+        if (driver == &m_myDriver01 && m_myDriver01 == m_myDriver00) break;  // one node: watched once
+        std::string error;
+        int errorNumber = ENODEV;
+        auto watch = driver->empty() ? nullptr : HidrawWatch::Open(*driver, &DriverNotifProc, error, errorNumber);
+        if (!watch) {
+            PrintIOErrMsg(-errorNumber, "Error registering driver notif proc.");
+            if (errorNumber == EACCES || errorNumber == EPERM)
+                LogLine("%s: the keyboard's hidraw nodes are not this user's to read; is the udev rule "
+                        "70-qz5.rules installed?", error.c_str());
+            continue;
+        }
+        m_driverWatches.push_back(std::move(watch));
+    }
+}
+
 void Application::Terminate() {
+    m_driverWatches.clear();
+    m_notifyPort.reset();
     delete m_pPrefs;
     m_pPrefs = nullptr;
     SetNotificationCenter(nullptr);

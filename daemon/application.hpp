@@ -9,6 +9,7 @@
 
 #include "keyboard/preferences.hpp"
 #include "platform/notifications.hpp"
+#include "platform/udev.hpp"
 
 class Application {
 public:
@@ -29,6 +30,10 @@ public:
     // Reads the console session; refreshes m_uid and m_userName. True when a
     // user is logged in on the console.
     bool IsLoggedIn();
+    // Watches the driver nodes m_myDriver00 and m_myDriver01 (each node
+    // once) for the keyboard's messages, in place of earlier watches, and
+    // marks the keyboard present.
+    void RegisterForDeviceNotif();
 
     const std::string& GetMyDriver00() const { return m_myDriver00; }
     void SetMyDriver00(const std::string& driver) { m_myDriver00 = driver; }
@@ -47,6 +52,7 @@ private:
 
     uid_t m_uid = 0;
     std::string m_hidSystem;        // syspath of the first input device
+    std::unique_ptr<UsbHotplugMonitor> m_notifyPort;  // the keyboard coming and going
     std::string m_userName;
     std::string m_display;          // the console session's X display
     std::string m_myDriver00;       // the keyboard's driver nodes (first and last)
@@ -54,10 +60,23 @@ private:
     Preferences* m_pPrefs = nullptr;
     bool m_isOnDev = false;
     std::unique_ptr<SessionBusCenter> m_center;
+    std::vector<std::unique_ptr<HidrawWatch>> m_driverWatches;
 };
 
 // The input system's first device; "" when there is none.
 std::string FindHidSystem();
+
+// The keyboard's USB device arrived (proves each can be opened, then, with a
+// user logged in, registers its driver nodes and posts the status) or left.
+void DeviceAddedNotifProc(const std::vector<UdevDevice>& devices);
+void DeviceRemovedNotifProc(const std::vector<UdevDevice>& devices);
+// Every hidraw node (the driver's services).
+std::vector<UdevDevice> FindDevices();
+// The first (first true) or last keyboard node, passing previous over
+// unless nothing else matches; "" when none.
+std::string FindMyDriver(const std::string& previous, bool first);
+// One message from a driver node: type and eight bytes.
+void DriverNotifProc(void* refCon, const std::string& service, uint32_t messageType, const uint8_t* argument);
 
 // Notification callbacks: a settings change, a status request.
 void QZ5SettingChangeNotifProc(NotificationCenter* center, void* observer, const std::string& name,

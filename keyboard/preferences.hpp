@@ -83,6 +83,13 @@ public:
     // picture shows nothing visible for as long).
     void ShowMsgFrm(int code);
 
+    // --- The keyboard's own messages (dispatch.cpp) ---
+    // type: the message type (4 or 8); data: its eight bytes.
+    void DealwithMessage(int type, unsigned char* data);
+    // Opens the launch path of key number 1-20 (T1-T12, then M1-M8) of the
+    // current profile; other numbers name no key and do nothing.
+    void OpenLaunchPro(int keyNumber);
+
     // --- Relays to the settings application (relays.cpp) ---
     void PostLightModeChangeNotification(int mode);   // 0-4
     void PostGameModeChangeNotification(int on);      // 1 on, 0 off
@@ -101,6 +108,7 @@ extern xmlconfig* m_pXMLconfig;
 
 // The USB bus every request goes to; nullptr restores the libusb bus.
 void SetUsbBus(UsbBus* bus);
+UsbBus& CurrentUsbBus();
 // The one pause of the keyboard protocol; an empty function restores the real sleep.
 void SetPause(std::function<void(unsigned usec)> pause);
 void Pause(unsigned usec);

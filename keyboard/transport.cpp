@@ -18,7 +18,6 @@ UsbBus* g_bus = nullptr;
 std::function<void(unsigned)> g_pause;
 std::FILE* g_diagnostics = stdout;
 
-UsbBus& Bus() { return g_bus ? *g_bus : LibusbBus(); }
 
 void Diagnostic(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void Diagnostic(const char* fmt, ...) {
@@ -46,6 +45,7 @@ void ReadStatus(Preferences& prefs, uint8_t bRequest, uint16_t length, uint8_t (
 }  // namespace
 
 void SetUsbBus(UsbBus* bus) { g_bus = bus; }
+UsbBus& CurrentUsbBus() { return g_bus ? *g_bus : LibusbBus(); }
 void SetPause(std::function<void(unsigned)> pause) { g_pause = std::move(pause); }
 void SetRequestDiagnostics(std::FILE* stream) { g_diagnostics = stream; }
 
@@ -66,7 +66,7 @@ int Preferences::SendDeviceRequest(IOUSBDevRequest* request) {
     request->wLenDone = 0;
     Diagnostic("Looking for devices matching vendor ID=%ld and product ID=%ld\n",
                static_cast<long>(kQz5UsbVendorId), static_cast<long>(kQz5UsbProductId));
-    UsbBus& bus = Bus();
+    UsbBus& bus = CurrentUsbBus();
     std::vector<std::unique_ptr<UsbDevice>> devices;
     if (bus.Enumerate(kQz5UsbVendorId, kQz5UsbProductId, devices) != 0) devices.clear();
     for (auto& device : devices) {

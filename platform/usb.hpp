@@ -30,6 +30,8 @@ void SetupPacket(const IOUSBDevRequest& r, uint8_t out[8]);
 class UsbDevice {
 public:
     virtual ~UsbDevice() = default;
+    // Whether this is the device at this bus number and address.
+    virtual bool At(int /*busnum*/, int /*devnum*/) const { return false; }
 };
 
 class UsbBus {

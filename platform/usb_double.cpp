@@ -14,6 +14,8 @@ public:
         if (open) --bus.openCount;
         --bus.deviceLive;
     }
+    // Keyboard n sits on bus 1 at address n + 1.
+    bool At(int busnum, int devnum) const override { return busnum == 1 && devnum == number + 1; }
     RecordingUsbBus& bus;
     int number;
     bool open = false;

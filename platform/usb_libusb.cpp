@@ -34,6 +34,9 @@ public:
     }
     LibusbDevice(const LibusbDevice&) = delete;
     LibusbDevice& operator=(const LibusbDevice&) = delete;
+    bool At(int busnum, int devnum) const override {
+        return libusb_get_bus_number(dev) == busnum && libusb_get_device_address(dev) == devnum;
+    }
 
     libusb_device* dev;
     libusb_device_handle* handle = nullptr;
