@@ -12,6 +12,9 @@ check "normalize of a missing file writes the defaults" 'cmp -s "$work/default.x
 printf 'garbage' > "$work/bad.xml"
 "$qz5ctl" settings normalize "$work/bad.xml" "$work/frombad.xml"
 check "normalize of a malformed file writes the defaults" 'cmp -s "$work/default.xml" "$work/frombad.xml"'
+mkfifo "$work/fifo.xml"
+timeout 10 "$qz5ctl" settings normalize "$work/fifo.xml" "$work/fromfifo.xml"
+check "normalize of a FIFO returns at once with the defaults" '[ $? -eq 0 ] && cmp -s "$work/default.xml" "$work/fromfifo.xml"'
 "$qz5ctl" settings normalize "$work/default.xml" "$work/no/such/dir.xml" 2>/dev/null
 check "normalize fails when OUT cannot be written" '[ $? -ne 0 ]'
 cat > "$work/custom.xml" <<'XML'

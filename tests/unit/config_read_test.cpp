@@ -1,13 +1,19 @@
 // Reading the settings file: value conversions, structure, and files that
 // cannot be read at all.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <string>
 
 #include "config/qz5_config.hpp"
 #include "config/xmlconfig.hpp"
+#include "platform/file_io.hpp"
 #include "tests/support/config_helpers.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -228,13 +234,41 @@ TEST_F(ReadTest, UnreadableFilesGiveTheFactoryDefaultsAndStayAsTheyWere) {
     EXPECT_EQ(m_Config.GAME_MODE, 3u);
 }
 
-TEST_F(ReadTest, MissingFileOrFolderGivesDefaultsWithoutCreatingTheFile) {
-    for (const std::string& p : {dir.File("absent.xml"), dir.File("no/such/folder.xml"), dir.path().string()}) {
+TEST_F(ReadTest, PathsThatAreNoRegularFileGiveDefaultsPromptly) {
+    const std::string fifo = dir.File("fifo.xml");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& p : {dir.File("absent.xml"), dir.File("no/such/folder.xml"), dir.path().string(), fifo,
+                                 std::string("/dev/null"), std::string("/dev/zero")}) {
         std::memset(&m_Config, 0x11, sizeof m_Config);
-        EXPECT_FALSE(LoadFile(p));
-        EXPECT_TRUE(SameRecord(m_Config, *DefaultRecord()));
+        auto load = std::async(std::launch::async, [&] { return LoadFile(p); });
+        if (load.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+            ADD_FAILURE() << p << ": still loading after 10 s";
+            // A reader blocked in open() on the FIFO wakes once a writer appears.
+            close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_FALSE(load.get()) << p;
+        EXPECT_TRUE(SameRecord(m_Config, *DefaultRecord())) << p;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.File("absent.xml")));
+}
+
+TEST_F(ReadTest, FilesAreReadUpToTheSizeLimit) {
+    const struct {
+        uint64_t size;
+        bool read;
+    } cases[] = {{kMaxReadBytes, true}, {kMaxReadBytes + 1, false}};
+    for (const auto& c : cases) {
+        // Sparse: no disk space, and the pages read back as zeros.
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(c.size)), 0);
+        close(fd);
+        std::string out;
+        EXPECT_EQ(ReadWholeFile(path, out), c.read) << c.size;
+        if (c.read) {
+            EXPECT_EQ(out.size(), c.size);
+        }
+    }
 }
 
 TEST(GetSubString, SplitsOnCommasThatFollowEachToken) {
