@@ -95,15 +95,15 @@ TEST_F(ReadTest, TextEntriesFitTheirFieldWithoutSplittingACharacter) {
         const _TKEY_INFO& k = m_Config.PROFILE[1].TKEYINFO[2];
         EXPECT_EQ(std::string(k.LAUNCHPATH), c.expected) << c.value;
         EXPECT_EQ(std::string(k.MACRO.MACRONAME), c.expected) << c.value;
-        EXPECT_EQ(k.LAUNCHPATH[255], '\0');
-        // The bytes after the text are cleared too, not left from before.
-        EXPECT_EQ(k.LAUNCHPATH[std::strlen(k.LAUNCHPATH) + 1 < 256 ? std::strlen(k.LAUNCHPATH) + 1 : 255], '\0');
+        // Everything after the text is cleared, not left from before.
+        const size_t n = std::strlen(k.LAUNCHPATH);
+        EXPECT_EQ(std::string(k.LAUNCHPATH + n, kTextSize - n), std::string(kTextSize - n, '\0')) << c.value;
     }
     Load("<key>PROFILE_1</key><dict><key>TKEYINFO_1</key><dict></dict></dict>");
     EXPECT_STREQ(m_Config.PROFILE[0].TKEYINFO[0].LAUNCHPATH, "");  // missing text reads empty
 }
 
-TEST_F(ReadTest, DictionariesLandWhereTheirNumbersSay) {
+TEST_F(ReadTest, EntriesLandWhereTheirKeysSay) {
     Load(R"(<key>PROFILE_ID</key><integer>2</integer>
         <key>LIGHT_OPTION</key><dict><key>LIGHT_STYLE</key><integer>4</integer>
           <key>WASDLIGHT</key><integer>1</integer><key>PELLFLAGLIGHT</key><integer>9</integer></dict>
@@ -143,9 +143,7 @@ TEST_F(ReadTest, DictionariesLandWhereTheirNumbersSay) {
     Load("<key><![CDATA[GAME_MODE]]></key><integer>4</integer><key>PROFILE_<!-- c -->ID</key><integer>1</integer>");
     EXPECT_EQ(m_Config.GAME_MODE, 4u);  // however a key's text is written
     EXPECT_EQ(m_Config.PROFILE_ID, 1u);
-}
-
-TEST_F(ReadTest, CharacterDataBetweenAKeyAndItsValueIsSkipped) {
+    // Character data between a key and its value is skipped.
     Load(R"(<key>GAME_MODE</key>stray<integer>5</integer>
         <key>PROFILE_1</key><![CDATA[x]]><dict><key>KEY_1</key>7<integer>9</integer>
           <key>TKEYINFO_1</key><dict><key>LAUNCHPATH</key>a<string>/bin/x</string></dict></dict>)");
