@@ -19,13 +19,6 @@
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-    std::string s;
-    std::ifstream in(path, std::ios::binary);
-    s.assign(std::istreambuf_iterator<char>(in), {});
-    return s;
-}
-
 // Random valid UTF-8 of up to 255 bytes, markup characters, tabs, newlines
 // and carriage returns included.
 void RandomText(std::mt19937& rng, char (&out)[kTextSize]) {
