@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -50,10 +51,13 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer
+    // before fstat could turn it away. A regular file ignores the flag.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) return false;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > kMaxReadBytes) return false;
     out.clear();
     out.reserve(static_cast<size_t>(st.st_size));
     char chunk[65536];
@@ -64,6 +68,8 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
             return false;
         }
         if (n == 0) return true;
+        // The file may grow while it is read; the limit holds all the same.
+        if (out.size() + static_cast<size_t>(n) > kMaxReadBytes) return false;
         out.append(chunk, static_cast<size_t>(n));
     }
 }

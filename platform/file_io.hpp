@@ -1,10 +1,17 @@
 // Whole-file reads and atomic replacement of a file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-// Reads a regular file whole. False when it is missing, not a regular file or unreadable.
+// The largest file ReadWholeFile accepts. The largest settings file the
+// format allows is about 50 MB.
+inline constexpr uint64_t kMaxReadBytes = uint64_t{256} << 20;
+
+// Reads a regular file of at most kMaxReadBytes whole, without blocking on a
+// FIFO or device. False when it is missing, not a regular file, larger than
+// the limit or unreadable.
 bool ReadWholeFile(const std::string& path, std::string& out);
 
 // Replaces path with contents in one step: a temporary file in the same

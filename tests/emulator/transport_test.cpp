@@ -3,6 +3,7 @@
 // emulator was given: --log=FILE --profile=N --light=N --keyboards=N.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -31,11 +32,19 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
+// Everything written to a temporary file so far, as lines.
+std::vector<std::string> LinesOf(std::FILE* f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+    return SplitLines(text);
+}
+
 class EmulatedTransport : public ::testing::Test {
 protected:
     void SetUp() override {
         SetPause([](unsigned) {});
-        diagnostics_ = std::tmpfile();
         SetRequestDiagnostics(diagnostics_);
         InitialConfigInto(m_Config);
         logStart_ = LogText().size();
@@ -46,19 +55,12 @@ protected:
         std::fclose(diagnostics_);
     }
     std::string LogText() const {
-        if (g_args.log.empty()) return "";
         std::ifstream in(g_args.log, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     // The lines the keyboards logged since the test began.
     std::vector<std::string> NewLogLines() const { return SplitLines(LogText().substr(logStart_)); }
-    std::vector<std::string> Diagnostics() const {
-        std::fflush(diagnostics_);
-        std::rewind(diagnostics_);
-        std::string text;
-        for (int c; (c = std::fgetc(diagnostics_)) != EOF;) text += static_cast<char>(c);
-        return SplitLines(text);
-    }
+    std::vector<std::string> Diagnostics() const { return LinesOf(diagnostics_); }
     // What the same calls print through the printing bus: the bytes that must
     // have reached each keyboard.
     template <typename Fn>
@@ -70,16 +72,20 @@ protected:
         calls();
         SetRequestDiagnostics(diagnostics_);
         SetUsbBus(nullptr);
-        std::rewind(out);
-        std::string text;
-        for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+        const auto lines = LinesOf(out);
         std::fclose(out);
-        return SplitLines(text);
+        return lines;
+    }
+    // Each line once per keyboard, as the keyboards log them.
+    static std::vector<std::string> PerKeyboard(const std::vector<std::string>& lines) {
+        std::vector<std::string> out;
+        for (const auto& line : lines) out.insert(out.end(), g_args.keyboards, line);
+        return out;
     }
 
     ScopedLogCapture log_;
     Preferences prefs_;
-    std::FILE* diagnostics_ = nullptr;
+    std::FILE* diagnostics_ = std::tmpfile();
     size_t logStart_ = 0;
 };
 
@@ -87,23 +93,26 @@ const std::string kLooking = "Looking for devices matching vendor ID=" + std::to
                              " and product ID=" + std::to_string(kQz5UsbProductId);
 
 TEST_F(EmulatedTransport, EveryKeyboardGetsEachRequestByteForByte) {
+    // A full download whose macros fill four data blocks, most of them 4096 bytes.
+    _QZ5_PROFILE& p = m_Config.PROFILE[1];
+    p.KEY[17] = 1;
+    p.MAPPINGKEYINFO[0].MAPKEY_KEYCODE = 0x7B;
+    m_Config.LIGHT_OPTION = {2, 1, 0, 1, 1};
+    for (auto& key : {&p.TKEYINFO[0], &p.TKEYINFO[3], &p.MAPPINGKEYINFO[0], &p.MAPPINGKEYINFO[5]}) {
+        key->FUNCID = 2;
+        key->MACRO.LENGTH = 1200;
+        for (uint32_t i = 0; i < 1200; ++i) key->MACRO.KEYMAP[i] = {i % 7 ? i % 120 + 1 : 255, i % 2};
+    }
     auto calls = [this] {
         prefs_.ResetDevice();
-        prefs_.SetLightStatus(0, 0, 4);
-        m_Config.PROFILE[1].KEY[17] = 1;
-        m_Config.PROFILE[1].MAPPINGKEYINFO[0].MAPKEY_KEYCODE = 0x7B;
-        prefs_.MakeAndSendMatrixtoDevice(1);
-        prefs_.MakeAndSendMappingKeytoDevice(1);
+        prefs_.SendFullDownload(1, true);
     };
     const std::vector<std::string> printed = Printed(calls);
-    ASSERT_EQ(printed.size(), 4u);
+    ASSERT_EQ(std::count_if(printed.begin(), printed.end(), [](auto& l) { return l.rfind("40 12 ", 0) == 0; }), 4);
     logStart_ = LogText().size();
     calls();
-    std::vector<std::string> expected;
-    for (const auto& line : printed)
-        for (int k = 0; k < g_args.keyboards; ++k) expected.push_back(line);
-    EXPECT_EQ(NewLogLines(), expected);
-    EXPECT_EQ(Diagnostics(), std::vector<std::string>(4, kLooking));  // no failures
+    EXPECT_EQ(NewLogLines(), PerKeyboard(printed));
+    EXPECT_EQ(Diagnostics(), std::vector<std::string>(printed.size(), kLooking));  // no failures
 }
 
 TEST_F(EmulatedTransport, StatusReadsAnswerWhatTheKeyboardHolds) {
@@ -111,29 +120,17 @@ TEST_F(EmulatedTransport, StatusReadsAnswerWhatTheKeyboardHolds) {
     EXPECT_EQ(prefs_.GetDevLightLevel(), g_args.light);
     prefs_.SendProfileid(2);
     EXPECT_EQ(prefs_.GetDevProfile(), 2);
-    std::vector<std::string> expected;
-    for (const char* line : {"c0 15 00 00 00 00 01 00", "c0 04 00 00 00 00 08 00", "40 14 02 00 00 00 00 00",
-                             "c0 15 00 00 00 00 01 00"})
-        for (int k = 0; k < g_args.keyboards; ++k) expected.push_back(line);
-    EXPECT_EQ(NewLogLines(), expected);
+    EXPECT_EQ(NewLogLines(), PerKeyboard({"c0 15 00 00 00 00 01 00", "c0 04 00 00 00 00 08 00",
+                                          "40 14 02 00 00 00 00 00", "c0 15 00 00 00 00 01 00"}));
 }
 
 TEST_F(EmulatedTransport, AStalledRequestIsPrintedWithItsLibusbStatus) {
     uint8_t buffer[512] = {};
     IOUSBDevRequest request{0xC0, 0x20, 0, 0, 4, buffer, 0};
     EXPECT_EQ(prefs_.SendDeviceRequest(&request), 0);
-    std::vector<std::string> expected{kLooking};
-    for (int k = 0; k < g_args.keyboards; ++k)
-        expected.push_back("unable to download to device: fffffff7");  // LIBUSB_ERROR_PIPE
+    auto expected = PerKeyboard({"unable to download to device: fffffff7"});  // LIBUSB_ERROR_PIPE
+    expected.insert(expected.begin(), kLooking);
     EXPECT_EQ(Diagnostics(), expected);
-}
-
-TEST_F(EmulatedTransport, WithoutAKeyboardOnlyTheLookupIsPrintedAndReadsGiveZero) {
-    EXPECT_EQ(prefs_.GetDevProfile(), 0);
-    EXPECT_EQ(prefs_.GetDevLightLevel(), 0);
-    prefs_.ResetDevice();
-    EXPECT_EQ(Diagnostics(), std::vector<std::string>(3, kLooking));
-    EXPECT_TRUE(NewLogLines().empty());
 }
 
 }  // namespace
@@ -142,11 +139,12 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](const char* name) { return arg.substr(std::strlen(name)); };
-        if (arg.rfind("--log=", 0) == 0) g_args.log = value("--log=");
-        else if (arg.rfind("--profile=", 0) == 0) g_args.profile = std::stoi(value("--profile="));
-        else if (arg.rfind("--light=", 0) == 0) g_args.light = std::stoi(value("--light="));
-        else if (arg.rfind("--keyboards=", 0) == 0) g_args.keyboards = std::stoi(value("--keyboards="));
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(0, eq), value = eq == std::string::npos ? "" : arg.substr(eq + 1);
+        if (name == "--log") g_args.log = value;
+        else if (name == "--profile") g_args.profile = std::stoi(value);
+        else if (name == "--light") g_args.light = std::stoi(value);
+        else if (name == "--keyboards") g_args.keyboards = std::stoi(value);
         else {
             std::fprintf(stderr, "unknown argument %s\n", argv[i]);
             return 2;

@@ -18,6 +18,7 @@
 
 #include "config/qz5_config.hpp"
 #include "config/xmlconfig.hpp"
+#include "tests/support/config_helpers.hpp"
 
 namespace {
 
@@ -32,37 +33,21 @@ void Check(bool ok, const char* what) {
 
 // A scratch file that is already unlinked, so that nothing is left behind
 // however the fuzzer ends; the loader opens it by its /proc/self/fd path.
-class ScratchFile {
-public:
+struct ScratchFile {
+    int fd = -1;
+    std::string path;
     explicit ScratchFile(const char* name) {
         const char* dir = std::getenv("TMPDIR");
         std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/" + name + ".XXXXXX";
-        fd_ = ::mkstemp(tmpl.data());
-        if (fd_ < 0) Fail("cannot create a temporary file");
+        fd = ::mkstemp(tmpl.data());
+        if (fd < 0) Fail("cannot create a temporary file");
         ::unlink(tmpl.c_str());
-        path_ = "/proc/self/fd/" + std::to_string(fd_);
+        path = "/proc/self/fd/" + std::to_string(fd);
     }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-    ~ScratchFile() { ::close(fd_); }
-
-    const std::string& path() const { return path_; }
-
     void Write(const void* data, size_t size) {
-        if (::ftruncate(fd_, 0) != 0) Fail("cannot truncate the temporary file");
-        const auto* p = static_cast<const char*>(data);
-        for (off_t at = 0; size > 0;) {
-            const ssize_t n = ::pwrite(fd_, p, size, at);
-            if (n <= 0) Fail("cannot write the temporary file");
-            p += n;
-            at += n;
-            size -= static_cast<size_t>(n);
-        }
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+            Fail("cannot write the temporary file");
     }
-
-private:
-    int fd_ = -1;
-    std::string path_;
 };
 
 struct Scratch {
@@ -121,12 +106,6 @@ void KeepXmlChars(char (&text)[kTextSize]) {
     std::memcpy(text, kept, sizeof kept);
 }
 
-void CheckKey(const _TKEY_INFO& key) {
-    Check(std::memchr(key.LAUNCHPATH, 0, kTextSize) != nullptr, "LAUNCHPATH without a NUL");
-    Check(std::memchr(key.MACRO.MACRONAME, 0, kTextSize) != nullptr, "MACRONAME without a NUL");
-    Check(key.MACRO.LENGTH <= static_cast<uint32_t>(kMacroStepMax), "LENGTH above 5440");
-}
-
 template <typename Fn>
 void ForEachKey(_QZ5_CONFIG& rec, Fn&& fn) {
     for (auto& p : rec.PROFILE) {
@@ -137,16 +116,15 @@ void ForEachKey(_QZ5_CONFIG& rec, Fn&& fn) {
 
 void CheckInvariants(_QZ5_CONFIG& rec) {
     Check(rec.PROFILE_ID < static_cast<uint32_t>(kProfileCount), "PROFILE_ID above 2");
-    ForEachKey(rec, [](const _TKEY_INFO& k) { CheckKey(k); });
+    ForEachKey(rec, [](const _TKEY_INFO& k) {
+        Check(std::memchr(k.LAUNCHPATH, 0, kTextSize) != nullptr, "LAUNCHPATH without a NUL");
+        Check(std::memchr(k.MACRO.MACRONAME, 0, kTextSize) != nullptr, "MACRONAME without a NUL");
+        Check(k.MACRO.LENGTH <= static_cast<uint32_t>(kMacroStepMax), "LENGTH above 5440");
+    });
 }
 
 void CheckSame(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b, const char* what) {
-    const auto* pa = reinterpret_cast<const unsigned char*>(&a);
-    const auto* pb = reinterpret_cast<const unsigned char*>(&b);
-    if (std::memcmp(pa, pb, sizeof a) == 0) return;
-    size_t i = 0;
-    while (pa[i] == pb[i]) ++i;
-    Fail(what, i);
+    if (!SameRecord(a, b)) Fail(what, FirstDifference(a, b));
 }
 
 }  // namespace
@@ -158,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // As at start: the record is all zero before the load.
     std::memset(&m_Config, 0, sizeof m_Config);
     xmlconfig reader;
-    xmlconfig::setConfigfileName(files.input.path());
+    xmlconfig::setConfigfileName(files.input.path);
     const bool loaded = reader.LoadConfigFile();
     CheckInvariants(m_Config);
     if (!loaded) {
@@ -172,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     files.output.Write(xml.data(), xml.size());
     std::memset(files.reread.get(), 0, sizeof(_QZ5_CONFIG));
     xmlconfig rereader;
-    Check(rereader.ReadFileInto(files.output.path(), *files.reread), "the written file cannot be read back");
+    Check(rereader.ReadFileInto(files.output.path, *files.reread), "the written file cannot be read back");
     CheckInvariants(*files.reread);
 
     std::memcpy(files.expected.get(), &m_Config, sizeof(_QZ5_CONFIG));

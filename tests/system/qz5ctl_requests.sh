@@ -5,11 +5,7 @@ source "$(dirname "$0")/check.sh"
 
 "$qz5ctl" settings init "$work/default.xml"
 "$qz5ctl" requests "$work/default.xml" 2 --save >"$work/out" 2>"$work/err"
-check "exit 0" '[ $? -eq 0 ]'
-check "eleven requests with --save" '[ $(wc -l <"$work/out") -eq 11 ]'
-check "stdout holds request lines only" \
-  '! grep -vE "^([0-9a-f]{2} ){7}[0-9a-f]{2}( : ([0-9a-f]{2})+)?$" "$work/out"'
-check "nothing on stderr" '[ ! -s "$work/err" ]'
+check "exit 0, nothing on stderr" '[ $? -eq 0 ] && [ ! -s "$work/err" ]'
 matrix="1d1eccb0e6b3cded0620ceb4b5cfe4d0093a3ed1e2d2d3d4283b3fd5d6e1d700290e13f1f2f3e0b72c2187e3b48b8a88043d12c6c99190e72b35401c4d243353162d41182f254911072e420c302634641a2a44464a4c0b37080f4547484b3238140d438931274e36650a52055f5c593919225450605d5a6215235561515e5b63173c5657854f58101b1fecb1ebe5b6b200000000000000000000000000000000"
 cat >"$work/expected" <<EOT
 40 18 00 00 02 00 a0 00 : $matrix
@@ -24,7 +20,7 @@ cat >"$work/expected" <<EOT
 40 1a 00 00 00 00 00 00
 40 03 00 00 00 00 00 00
 EOT
-check "factory defaults give the expected requests" 'diff "$work/expected" "$work/out"'
+check "factory defaults give exactly these requests, and only them" 'diff "$work/expected" "$work/out"'
 
 cat > "$work/custom.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
@@ -52,6 +48,4 @@ for bad in 0 4 x ""; do
 done
 "$qz5ctl" requests "$work/default.xml" 1 --bogus >/dev/null 2>&1
 check "unknown option is a usage error" '[ $? -eq 2 ]'
-"$qz5ctl" --help | grep -q "requests FILE PROFILE"
-check "--help names requests" '[ ${PIPESTATUS[0]} -eq 0 ]'
 exit $fail

@@ -1,13 +1,19 @@
 // Reading the settings file: value conversions, structure, and files that
 // cannot be read at all.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <string>
 
 #include "config/qz5_config.hpp"
 #include "config/xmlconfig.hpp"
+#include "platform/file_io.hpp"
 #include "tests/support/config_helpers.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -89,15 +95,15 @@ TEST_F(ReadTest, TextEntriesFitTheirFieldWithoutSplittingACharacter) {
         const _TKEY_INFO& k = m_Config.PROFILE[1].TKEYINFO[2];
         EXPECT_EQ(std::string(k.LAUNCHPATH), c.expected) << c.value;
         EXPECT_EQ(std::string(k.MACRO.MACRONAME), c.expected) << c.value;
-        EXPECT_EQ(k.LAUNCHPATH[255], '\0');
-        // The bytes after the text are cleared too, not left from before.
-        EXPECT_EQ(k.LAUNCHPATH[std::strlen(k.LAUNCHPATH) + 1 < 256 ? std::strlen(k.LAUNCHPATH) + 1 : 255], '\0');
+        // Everything after the text is cleared, not left from before.
+        const size_t n = std::strlen(k.LAUNCHPATH);
+        EXPECT_EQ(std::string(k.LAUNCHPATH + n, kTextSize - n), std::string(kTextSize - n, '\0')) << c.value;
     }
     Load("<key>PROFILE_1</key><dict><key>TKEYINFO_1</key><dict></dict></dict>");
     EXPECT_STREQ(m_Config.PROFILE[0].TKEYINFO[0].LAUNCHPATH, "");  // missing text reads empty
 }
 
-TEST_F(ReadTest, DictionariesLandWhereTheirNumbersSay) {
+TEST_F(ReadTest, EntriesLandWhereTheirKeysSay) {
     Load(R"(<key>PROFILE_ID</key><integer>2</integer>
         <key>LIGHT_OPTION</key><dict><key>LIGHT_STYLE</key><integer>4</integer>
           <key>WASDLIGHT</key><integer>1</integer><key>PELLFLAGLIGHT</key><integer>9</integer></dict>
@@ -137,9 +143,7 @@ TEST_F(ReadTest, DictionariesLandWhereTheirNumbersSay) {
     Load("<key><![CDATA[GAME_MODE]]></key><integer>4</integer><key>PROFILE_<!-- c -->ID</key><integer>1</integer>");
     EXPECT_EQ(m_Config.GAME_MODE, 4u);  // however a key's text is written
     EXPECT_EQ(m_Config.PROFILE_ID, 1u);
-}
-
-TEST_F(ReadTest, CharacterDataBetweenAKeyAndItsValueIsSkipped) {
+    // Character data between a key and its value is skipped.
     Load(R"(<key>GAME_MODE</key>stray<integer>5</integer>
         <key>PROFILE_1</key><![CDATA[x]]><dict><key>KEY_1</key>7<integer>9</integer>
           <key>TKEYINFO_1</key><dict><key>LAUNCHPATH</key>a<string>/bin/x</string></dict></dict>)");
@@ -184,12 +188,12 @@ TEST_F(ReadTest, StepsAreReadUpToLengthAndStepsBeyondKeepTheirValues) {
 }
 
 TEST_F(ReadTest, UnreadableFilesGiveTheFactoryDefaultsAndStayAsTheyWere) {
-    const std::string deep = "<key>GAME_MODE</key>" + [] {
+    auto nested = [](int depth) {
         std::string s;
-        for (int i = 0; i < 200000; ++i) s += "<array>";
-        for (int i = 0; i < 200000; ++i) s += "</array>";
+        for (int i = 0; i < depth; ++i) s += "<array>";
+        for (int i = 0; i < depth; ++i) s += "</array>";
         return s;
-    }();
+    };
     const std::string valid = Plist("<key>GAME_MODE</key><integer>1</integer>");
     const std::string cases[] = {
         "",
@@ -205,7 +209,7 @@ TEST_F(ReadTest, UnreadableFilesGiveTheFactoryDefaultsAndStayAsTheyWere) {
         Plist("<key>GAME_MODE</key><blob>1</blob>"),
         Plist("<key>GAME_MODE</key><integer><integer>1</integer></integer>"),
         Plist("<key>A</key><array><key>B</key></array>"),
-        Plist(deep),
+        Plist("<key>GAME_MODE</key>" + nested(200000)),
     };
     const auto defaults = DefaultRecord();
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -215,26 +219,49 @@ TEST_F(ReadTest, UnreadableFilesGiveTheFactoryDefaultsAndStayAsTheyWere) {
         WriteText(path, text);
         EXPECT_FALSE(LoadFile(path)) << text.substr(0, 80);
         EXPECT_TRUE(SameRecord(m_Config, *defaults)) << text.substr(0, 80);
-        std::string after;
-        std::ifstream(path, std::ios::binary) >> std::noskipws >> after;
-        EXPECT_EQ(after, text.substr(0, after.size()));
+        EXPECT_TRUE(ReadText(path) == text) << "the file changed";
     }
     // Nesting as deep as any reasonable file has is still read.
-    std::string nested;
-    for (int i = 0; i < 60; ++i) nested += "<array>";
-    for (int i = 0; i < 60; ++i) nested += "</array>";
-    WriteText(path, Plist("<key>X</key>" + nested + "<key>GAME_MODE</key><integer>3</integer>"));
+    WriteText(path, Plist("<key>X</key>" + nested(60) + "<key>GAME_MODE</key><integer>3</integer>"));
     EXPECT_TRUE(LoadFile(path));
     EXPECT_EQ(m_Config.GAME_MODE, 3u);
 }
 
-TEST_F(ReadTest, MissingFileOrFolderGivesDefaultsWithoutCreatingTheFile) {
-    for (const std::string& p : {dir.File("absent.xml"), dir.File("no/such/folder.xml"), dir.path().string()}) {
+TEST_F(ReadTest, PathsThatAreNoRegularFileGiveDefaultsPromptly) {
+    const std::string fifo = dir.File("fifo.xml");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& p : {dir.File("absent.xml"), dir.File("no/such/folder.xml"), dir.path().string(), fifo,
+                                 std::string("/dev/null"), std::string("/dev/zero")}) {
         std::memset(&m_Config, 0x11, sizeof m_Config);
-        EXPECT_FALSE(LoadFile(p));
-        EXPECT_TRUE(SameRecord(m_Config, *DefaultRecord()));
+        auto load = std::async(std::launch::async, [&] { return LoadFile(p); });
+        if (load.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+            ADD_FAILURE() << p << ": still loading after 10 s";
+            // A reader blocked in open() on the FIFO wakes once a writer appears.
+            close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_FALSE(load.get()) << p;
+        EXPECT_TRUE(SameRecord(m_Config, *DefaultRecord())) << p;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.File("absent.xml")));
+}
+
+TEST_F(ReadTest, FilesAreReadUpToTheSizeLimit) {
+    const struct {
+        uint64_t size;
+        bool read;
+    } cases[] = {{kMaxReadBytes, true}, {kMaxReadBytes + 1, false}};
+    for (const auto& c : cases) {
+        // Sparse: no disk space, and the pages read back as zeros.
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(c.size)), 0);
+        close(fd);
+        std::string out;
+        EXPECT_EQ(ReadWholeFile(path, out), c.read) << c.size;
+        if (c.read) {
+            EXPECT_EQ(out.size(), c.size);
+        }
+    }
 }
 
 TEST(GetSubString, SplitsOnCommasThatFollowEachToken) {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/emulator/keyboard_bench.hpp"
+#include "tools/emulator/emulated_keyboards.hpp"
 
 namespace {
 
@@ -41,7 +41,7 @@ constexpr const char* kUsage =
     "  --keyboards N    number of keyboards (default 1)\n";
 
 struct Options {
-    BenchOptions bench;
+    EmulatedKeyboardsOptions emulation;
     std::string controlFifo;
     std::vector<char*> command;
 };
@@ -68,22 +68,22 @@ std::string ParseArgs(int argc, char** argv, Options& opts) {
         if (arg == "--") break;
         if (arg == "--help") return "help";
         if (arg == "--unplugged") {
-            opts.bench.unplugged = true;
+            opts.emulation.unplugged = true;
             continue;
         }
         if (i + 1 >= argc) return "missing value or unknown option: " + arg;
         const char* value = argv[++i];
         long n = 0;
         if (arg == "--log") {
-            opts.bench.logFile = value;
+            opts.emulation.logFile = value;
         } else if (arg == "--control") {
             opts.controlFifo = value;
         } else if (arg == "--profile" && ParseNumber(value, 0, 255, n)) {
-            opts.bench.profile = static_cast<uint8_t>(n);
+            opts.emulation.profile = static_cast<uint8_t>(n);
         } else if (arg == "--light" && ParseNumber(value, 0, 255, n)) {
-            opts.bench.light = static_cast<uint8_t>(n);
+            opts.emulation.light = static_cast<uint8_t>(n);
         } else if (arg == "--keyboards" && ParseNumber(value, 1, 16, n)) {
-            opts.bench.keyboards = static_cast<int>(n);
+            opts.emulation.keyboards = static_cast<int>(n);
         } else {
             return "bad option: " + arg + " " + value;
         }
@@ -116,7 +116,7 @@ void EnsurePreloaded(char** argv) {
 }
 
 struct Run {
-    KeyboardBench bench;
+    EmulatedKeyboards keyboards;
     GMainLoop* loop = nullptr;
     pid_t child = -1;
     int status = 0;
@@ -161,7 +161,7 @@ gboolean OnControl(gint fd, GIOCondition, gpointer data) {
         run->controlBuffer.erase(0, nl + 1);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        const std::string error = run->bench.Execute(line);
+        const std::string error = run->keyboards.Execute(line);
         if (error.empty())
             std::fprintf(stderr, "qz5-emulator: ok: %s\n", line.c_str());
         else
@@ -212,13 +212,13 @@ int main(int argc, char** argv) {
 
     Run run;
     std::string error;
-    if (!run.bench.Start(opts.bench, error)) {
+    if (!run.keyboards.Start(opts.emulation, error)) {
         std::fprintf(stderr, "qz5-emulator: %s\n", error.c_str());
         return 1;
     }
     run.loop = g_main_loop_new(nullptr, FALSE);
     if (!opts.controlFifo.empty() && !OpenControl(run, opts.controlFifo)) {
-        run.bench.Stop();
+        run.keyboards.Stop();
         return 1;
     }
     SignalForward forwards[] = {{&run, SIGTERM}, {&run, SIGINT}, {&run, SIGHUP}};
@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
     run.child = ::fork();
     if (run.child < 0) {
         std::fprintf(stderr, "qz5-emulator: fork: %s\n", std::strerror(errno));
-        run.bench.Stop();
+        run.keyboards.Stop();
         return 1;
     }
     if (run.child == 0) {
@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
     if (run.pendingSignal) ::kill(run.child, run.pendingSignal);
     g_main_loop_run(run.loop);
 
-    run.bench.Stop();
+    run.keyboards.Stop();
     if (run.controlFd >= 0) ::close(run.controlFd);
     g_main_loop_unref(run.loop);
     return ExitCode(run.status);

@@ -14,7 +14,7 @@
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
-struct BenchOptions {
+struct EmulatedKeyboardsOptions {
     std::string logFile;    // every request the keyboards receive (emptied first); empty: none
     uint8_t profile = 1;    // answer to request 0x15 until 0x14 changes it
     uint8_t light = 0;      // byte 1 of the answer to request 0x04
@@ -22,19 +22,19 @@ struct BenchOptions {
     bool unplugged = false;  // start with the keyboards unplugged
 };
 
-class KeyboardBench {
+class EmulatedKeyboards {
 public:
     struct Keyboard;
     struct UsbNode;
     struct HidrawNode;
 
-    KeyboardBench();
-    ~KeyboardBench();
-    KeyboardBench(const KeyboardBench&) = delete;
-    KeyboardBench& operator=(const KeyboardBench&) = delete;
+    EmulatedKeyboards();
+    ~EmulatedKeyboards();
+    EmulatedKeyboards(const EmulatedKeyboards&) = delete;
+    EmulatedKeyboards& operator=(const EmulatedKeyboards&) = delete;
 
     // Builds the testbed; on failure returns false with a reason in `error`.
-    bool Start(const BenchOptions& options, std::string& error);
+    bool Start(const EmulatedKeyboardsOptions& options, std::string& error);
 
     // Runs one control command ("report ...", "report2 ...", "unplug",
     // "plug"); returns an empty string on success, else the reason.
@@ -59,7 +59,7 @@ private:
     void HideFromEnumeration(const std::string& sysPath);
     std::string Report(size_t node, const std::vector<std::string>& words);
 
-    BenchOptions options_;
+    EmulatedKeyboardsOptions options_;
     UMockdevTestbed* testbed_ = nullptr;
     std::string rootDir_;
     int logFd_ = -1;

@@ -1,4 +1,4 @@
-#include "tools/emulator/keyboard_bench.hpp"
+#include "tools/emulator/emulated_keyboards.hpp"
 
 #include <fcntl.h>
 #include <linux/hidraw.h>
@@ -114,8 +114,8 @@ void ReplyWith(UMockdevIoctlClient* client, const void* value, size_t size, long
 // signals a completed URB) while a URB waits. A FIFO cannot raise POLLERR as
 // a vanished usbfs device does, so after unplugging the node stays quiet and
 // clients learn of it from the "remove" uevent and from ENODEV.
-struct KeyboardBench::UsbNode {
-    KeyboardBench* bench = nullptr;
+struct EmulatedKeyboards::UsbNode {
+    EmulatedKeyboards* owner = nullptr;
     struct Keyboard* keyboard = nullptr;
     std::string node;  // /dev/bus/usb/BBB/DDD
     int devnum = 0;
@@ -143,19 +143,19 @@ struct KeyboardBench::UsbNode {
 
 // A hidraw node, backed by a pty whose slave side is the node. Each pending
 // report puts one byte into the pty so that poll() sees the node readable;
-// reads are answered by the bench, one report per read().
-struct KeyboardBench::HidrawNode {
-    KeyboardBench* bench = nullptr;
+// reads are answered by the emulator, one report per read().
+struct EmulatedKeyboards::HidrawNode {
+    EmulatedKeyboards* owner = nullptr;
     std::string node;  // /dev/hidrawN
     std::string sysPath;
     int master = -1;
-    int slave = -1;  // the bench's own end, to take the marker bytes back out
+    int slave = -1;  // the emulator's own end, to take the marker bytes back out
     bool gone = false;
     std::deque<std::array<uint8_t, kReportSize>> reports;
     UMockdevIoctlBase* handler = nullptr;
 };
 
-struct KeyboardBench::Keyboard {
+struct EmulatedKeyboards::Keyboard {
     int index = 0;  // 0-based
     uint8_t profile = 1;
     bool plugged = false;
@@ -167,15 +167,15 @@ struct KeyboardBench::Keyboard {
 
 namespace {
 
-using Bench = KeyboardBench;
+using Emulated = EmulatedKeyboards;
 
 // Control transfer: 8 setup bytes, then the data stage, in one buffer.
-void SubmitControl(Bench::UsbNode& node, usbdevfs_urb& urb, uint8_t* buffer) {
+void SubmitControl(Emulated::UsbNode& node, usbdevfs_urb& urb, uint8_t* buffer) {
     const uint8_t* setup = buffer;
     const uint8_t requestType = setup[0], request = setup[1];
     const uint16_t value = setup[2] | setup[3] << 8;
     const size_t length = std::min<size_t>(setup[6] | setup[7] << 8, urb.buffer_length - 8);
-    node.bench->LogRequest(setup, buffer + 8);
+    node.owner->LogRequest(setup, buffer + 8);
     urb.status = 0;
     urb.actual_length = 0;
     if ((requestType & 0x80) == 0) {
@@ -188,7 +188,7 @@ void SubmitControl(Bench::UsbNode& node, usbdevfs_urb& urb, uint8_t* buffer) {
         in[0] = node.keyboard->profile;
         urb.actual_length = 1;
     } else if (request == 0x04 && length >= 2) {
-        const uint8_t status[8] = {0, node.bench->Light(), 0, 0, 0, 0, 0, 0};
+        const uint8_t status[8] = {0, node.owner->Light(), 0, 0, 0, 0, 0, 0};
         const size_t n = std::min<size_t>(length, sizeof status);
         std::memcpy(in, status, n);
         urb.actual_length = static_cast<int>(n);
@@ -198,8 +198,8 @@ void SubmitControl(Bench::UsbNode& node, usbdevfs_urb& urb, uint8_t* buffer) {
 }
 
 gboolean OnUsbIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& node = *static_cast<Bench::UsbNode*>(userData);
-    std::lock_guard<std::mutex> lock(node.bench->Lock());
+    auto& node = *static_cast<Emulated::UsbNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.owner->Lock());
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
 
@@ -282,8 +282,8 @@ gboolean OnUsbIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer us
 }
 
 void OnUsbClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& node = *static_cast<Bench::UsbNode*>(userData);
-    std::lock_guard<std::mutex> lock(node.bench->Lock());
+    auto& node = *static_cast<Emulated::UsbNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.owner->Lock());
     auto it = node.reapable.find(client);
     if (it == node.reapable.end()) return;
     for (UMockdevIoctlData* urb : it->second) g_object_unref(urb);
@@ -292,8 +292,8 @@ void OnUsbClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpoint
 }
 
 gboolean OnHidrawRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& node = *static_cast<Bench::HidrawNode*>(userData);
-    std::lock_guard<std::mutex> lock(node.bench->Lock());
+    auto& node = *static_cast<Emulated::HidrawNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.owner->Lock());
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     if (node.gone) {
         Complete(client, -1, EIO);
@@ -314,8 +314,8 @@ gboolean OnHidrawRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer 
 }
 
 gboolean OnHidrawWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& node = *static_cast<Bench::HidrawNode*>(userData);
-    std::lock_guard<std::mutex> lock(node.bench->Lock());
+    auto& node = *static_cast<Emulated::HidrawNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.owner->Lock());
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     // Output reports are accepted and dropped: the keyboard takes none.
     if (node.gone)
@@ -326,8 +326,8 @@ gboolean OnHidrawWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
 }
 
 gboolean OnHidrawIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
-    auto& node = *static_cast<Bench::HidrawNode*>(userData);
-    std::lock_guard<std::mutex> lock(node.bench->Lock());
+    auto& node = *static_cast<Emulated::HidrawNode*>(userData);
+    std::lock_guard<std::mutex> lock(node.owner->Lock());
     if (node.gone) {
         Complete(client, -1, EIO);
         return TRUE;
@@ -359,11 +359,11 @@ gboolean OnHidrawIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
 
 }  // namespace
 
-KeyboardBench::KeyboardBench() = default;
+EmulatedKeyboards::EmulatedKeyboards() = default;
 
-KeyboardBench::~KeyboardBench() { Stop(); }
+EmulatedKeyboards::~EmulatedKeyboards() { Stop(); }
 
-bool KeyboardBench::Start(const BenchOptions& options, std::string& error) {
+bool EmulatedKeyboards::Start(const EmulatedKeyboardsOptions& options, std::string& error) {
     options_ = options;
     if (!options_.logFile.empty()) {
         logFd_ = ::open(options_.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -400,7 +400,7 @@ bool KeyboardBench::Start(const BenchOptions& options, std::string& error) {
     return true;
 }
 
-void KeyboardBench::Stop() {
+void EmulatedKeyboards::Stop() {
     if (!testbed_) return;
     for (auto& kb : keyboards_)
         if (kb->plugged) Unplug(*kb, false);
@@ -424,14 +424,14 @@ void KeyboardBench::Stop() {
     logFd_ = -1;
 }
 
-void KeyboardBench::LogRequest(const uint8_t setup[8], const uint8_t* data) {
+void EmulatedKeyboards::LogRequest(const uint8_t setup[8], const uint8_t* data) {
     if (logFd_ < 0) return;
     const std::string line = FormatRequestLine(setup, data) + "\n";
     if (::write(logFd_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
         std::fprintf(stderr, "qz5-emulator: cannot write %s: %s\n", options_.logFile.c_str(), std::strerror(errno));
 }
 
-std::string KeyboardBench::AddDevice(const char* subsystem, const std::string& name, const std::string& parent,
+std::string EmulatedKeyboards::AddDevice(const char* subsystem, const std::string& name, const std::string& parent,
                                      const std::vector<std::string>& attributes,
                                      const std::vector<std::string>& properties) {
     std::vector<gchar*> attrs, props;
@@ -447,7 +447,7 @@ std::string KeyboardBench::AddDevice(const char* subsystem, const std::string& n
     return result;
 }
 
-bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
+bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
     const int devnum = nextDevnum_++;
     const std::string usbName = std::to_string(kBusnum) + "-" + std::to_string(kb.index + 1);
     const std::string usbNode = "/dev/bus/usb/" + Dec3(kBusnum) + "/" + Dec3(devnum);
@@ -460,7 +460,7 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
     // Node states stay until Stop(), even when plugging fails half-way: a
     // handler may already point at them.
     UsbNode* usb = usbNodes_.emplace_back(std::make_unique<UsbNode>()).get();
-    usb->bench = this;
+    usb->owner = this;
     usb->keyboard = &kb;
     usb->node = usbNode;
     usb->devnum = devnum;
@@ -488,7 +488,7 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
     int hidrawNumbers[2];
     for (int i = 0; i < 2; ++i) {
         HidrawNode* hid = hidrawNodes_.emplace_back(std::make_unique<HidrawNode>()).get();
-        hid->bench = this;
+        hid->owner = this;
         hidrawNumbers[i] = nextHidraw_++;
         hid->node = "/dev/hidraw" + std::to_string(hidrawNumbers[i]);
         // Non-blocking: a full pty (reports nobody reads) fails the command
@@ -583,7 +583,7 @@ bool KeyboardBench::Plug(Keyboard& kb, std::string& error) {
     return true;
 }
 
-void KeyboardBench::Unplug(Keyboard& kb, bool sendEvents) {
+void EmulatedKeyboards::Unplug(Keyboard& kb, bool sendEvents) {
     // Every URB completes when it is submitted, so none is in flight here;
     // completed ones can still be reaped, everything else fails with ENODEV.
     {
@@ -615,7 +615,7 @@ void KeyboardBench::Unplug(Keyboard& kb, bool sendEvents) {
 
 // Removes the /sys/bus/*/devices and /sys/class/* links that point into
 // sysPath, so that enumerations no longer find the devices beneath it.
-void KeyboardBench::HideFromEnumeration(const std::string& sysPath) {
+void EmulatedKeyboards::HideFromEnumeration(const std::string& sysPath) {
     char* resolved = ::realpath((rootDir_ + sysPath).c_str(), nullptr);
     if (!resolved) return;
     const std::string target = resolved;
@@ -645,7 +645,7 @@ void KeyboardBench::HideFromEnumeration(const std::string& sysPath) {
     }
 }
 
-std::string KeyboardBench::Report(size_t node, const std::vector<std::string>& words) {
+std::string EmulatedKeyboards::Report(size_t node, const std::vector<std::string>& words) {
     if (words.size() != 10) return "expected a type and 8 bytes";
     std::array<uint8_t, kReportSize> report{};
     for (size_t i = 0; i < kReportSize; ++i) {
@@ -667,7 +667,7 @@ std::string KeyboardBench::Report(size_t node, const std::vector<std::string>& w
     return "";
 }
 
-std::string KeyboardBench::Execute(const std::string& line) {
+std::string EmulatedKeyboards::Execute(const std::string& line) {
     std::vector<std::string> words;
     gchar** parts = g_strsplit_set(line.c_str(), " \t", -1);
     for (gchar** p = parts; *p; ++p)
