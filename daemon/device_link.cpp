@@ -19,11 +19,7 @@ void DeviceAddedNotifProc(const std::vector<UdevDevice>& devices) {
     int retries = 0;
     UsbBus& bus = CurrentUsbBus();
     for (const UdevDevice& added : devices) {
-        std::vector<std::unique_ptr<UsbDevice>> attached;
-        bus.Enumerate(kQz5UsbVendorId, kQz5UsbProductId, attached);
-        UsbDevice* device = nullptr;
-        for (auto& d : attached)
-            if (d->At(added.busnum, added.devnum)) device = d.get();
+        std::unique_ptr<UsbDevice> device = bus.Find(kQz5UsbVendorId, kQz5UsbProductId, added.busnum, added.devnum);
         if (!device) {
             PrintErrMsg(LIBUSB_ERROR_NOT_FOUND, "unable to create a plugin\n");
             continue;

@@ -34,7 +34,10 @@ UdevDevice Describe(udev_device* d) {
     UdevDevice out;
     out.syspath = udev_device_get_syspath(d);
     if (const char* node = udev_device_get_devnode(d)) out.devnode = node;
-    udev_device* usb = udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device");
+    const char* devtype = udev_device_get_devtype(d);
+    udev_device* usb = devtype && std::strcmp(devtype, "usb_device") == 0
+                           ? d
+                           : udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device");
     if (usb) {
         out.vendorId = HexAttr(usb, "idVendor");
         out.productId = HexAttr(usb, "idProduct");
@@ -128,10 +131,6 @@ struct UsbHotplugMonitor::Impl {
                 if ((a == "add" || a == "bind") && HexAttr(d, "idVendor") == self->vendorId &&
                     HexAttr(d, "idProduct") == self->productId) {
                     dev = Describe(d);
-                    dev.vendorId = self->vendorId;
-                    dev.productId = self->productId;
-                    dev.busnum = DecAttr(d, "busnum");
-                    dev.devnum = DecAttr(d, "devnum");
                     self->known.insert(dev.syspath);
                     self->added({dev});
                 } else if (a == "remove" && (self->known.erase(dev.syspath) > 0 || self->ProductMatches(d))) {

@@ -39,3 +39,11 @@ int PrintingUsbBus::ControlTransfer(UsbDevice&, IOUSBDevRequest& request) {
 }
 
 int PrintingUsbBus::Close(UsbDevice&) { return 0; }
+
+std::unique_ptr<UsbDevice> UsbBus::Find(uint16_t vendorId, uint16_t productId, int busnum, int devnum) {
+    std::vector<std::unique_ptr<UsbDevice>> found;
+    Enumerate(vendorId, productId, found);
+    for (auto& d : found)
+        if (d->At(busnum, devnum)) return std::move(d);
+    return nullptr;
+}

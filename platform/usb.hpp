@@ -46,6 +46,9 @@ public:
     // failure status.
     virtual int ControlTransfer(UsbDevice& device, IOUSBDevRequest& request) = 0;
     virtual int Close(UsbDevice& device) = 0;
+    // The device with these IDs at this bus number and address; nullptr when
+    // there is none.
+    virtual std::unique_ptr<UsbDevice> Find(uint16_t vendorId, uint16_t productId, int busnum, int devnum);
 };
 
 // The real bus, over libusb-1.0: one context for the process, 1 s timeout per

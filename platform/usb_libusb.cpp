@@ -1,5 +1,6 @@
 // The USB bus over libusb-1.0.
 #include <libusb.h>
+#include <time.h>
 
 #include "platform/usb.hpp"
 
@@ -77,6 +78,17 @@ public:
         if (n < 0) return n;
         r.wLenDone = static_cast<uint32_t>(n);
         return 0;
+    }
+
+    // libusb learns of a new device from the same uevent as its caller, on
+    // its own thread: give it up to a second to catch up.
+    std::unique_ptr<UsbDevice> Find(uint16_t vendorId, uint16_t productId, int busnum, int devnum) override {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (auto d = UsbBus::Find(vendorId, productId, busnum, devnum)) return d;
+            const timespec step{0, 20 * 1000 * 1000};
+            nanosleep(&step, nullptr);
+        }
+        return nullptr;
     }
 
     int Close(UsbDevice& device) override {
