@@ -1,0 +1,233 @@
+#!/usr/bin/python3
+"""qz5-osd on a private X server (Xvfb, no compositor): where, what and how
+long it shows, that it never takes the keyboard focus, and how it ends.
+
+usage: osd_display_test.py QZ5_OSD PICTURE_DIR
+PICTURE_DIR holds the drawn pictures; the screen is compared with them."""
+import os
+import select
+import subprocess
+import sys
+import tempfile
+import time
+
+OSD, PICTURES = sys.argv[1], sys.argv[2]
+SCREEN = (1000, 800)
+WINDOW = (200, 130)
+ORIGIN = (400, 570)  # centred; bottom edge 100 px above the screen's bottom
+ROOT = (0x20, 0x60, 0xA0)
+failures = 0
+
+
+def check(name, ok, detail=""):
+    global failures
+    print(("ok: " if ok else "FAIL: ") + name + (f" ({detail})" if detail and not ok else ""), flush=True)
+    failures += not ok
+
+
+def wait_for(predicate, seconds, poll=0.05):
+    """The predicate's first true value within the deadline, else its last value."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = predicate()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(poll)
+
+
+def at(t):
+    """Waits until the monotonic clock reaches t (to send or look at a given moment)."""
+    time.sleep(max(0.0, t - time.monotonic()))
+
+
+def start_xvfb():
+    r, w = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-noreset", "-nolisten", "tcp",
+                             "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24"],
+                            pass_fds=[w], stderr=subprocess.DEVNULL)
+    os.close(w)
+    number = b""
+    deadline = time.monotonic() + 30
+    while not number.endswith(b"\n") and time.monotonic() < deadline:
+        if select.select([r], [], [], 0.5)[0]:
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+    os.close(r)
+    if not number.strip():
+        sys.exit("Xvfb did not start")
+    env = dict(os.environ, DISPLAY=":" + number.decode().strip(), NO_AT_BRIDGE="1")
+    return proc, env
+
+
+xvfb, ENV = start_xvfb()
+
+
+def x(*args):
+    return subprocess.run(args, env=ENV, capture_output=True, text=True).stdout.strip()
+
+
+def screenshot(left, top, width, height):
+    ppm = subprocess.run(["/usr/bin/import", "-window", "root", "-crop", f"{width}x{height}+{left}+{top}",
+                          "-depth", "8", "ppm:-"], env=ENV, capture_output=True).stdout
+    fields, pos = [], 0
+    while len(fields) < 4:  # P6 width height maxval, blank separated
+        while ppm[pos:pos + 1].isspace():
+            pos += 1
+        end = pos
+        while not ppm[end:end + 1].isspace():
+            end += 1
+        fields.append(ppm[pos:end])
+        pos = end
+    assert fields[0] == b"P6" and (int(fields[1]), int(fields[2])) == (width, height), fields
+    data = ppm[pos + 1:]
+    return [tuple(data[i:i + 3]) for i in range(0, 3 * width * height, 3)]
+
+
+_pictures = {}
+
+
+def expected_screen(name, margin):
+    """The screen around the window as it should look: the picture, drawn over
+    black where it is at least half opaque (no alpha on the screen), the root
+    colour where the window's shape cuts it away; None where it is ambiguous."""
+    if name not in _pictures and name is not None:
+        size = subprocess.run(["/usr/bin/identify", "-format", "%w %h", os.path.join(PICTURES, name)],
+                              capture_output=True, text=True).stdout.split()
+        rgba = subprocess.run(["/usr/bin/convert", os.path.join(PICTURES, name), "-depth", "8", "rgba:-"],
+                              capture_output=True).stdout
+        _pictures[name] = (int(size[0]), int(size[1]), rgba)
+    pw, ph, rgba = _pictures.get(name, (0, 0, b""))
+    px, py = (WINDOW[0] - pw) // 2 + margin, (WINDOW[1] - ph) // 2 + margin
+    want = []
+    for y in range(WINDOW[1] + 2 * margin):
+        for x in range(WINDOW[0] + 2 * margin):
+            if not (px <= x < px + pw and py <= y < py + ph):
+                want.append(ROOT)
+                continue
+            p = rgba[4 * ((y - py) * pw + (x - px)):][:4]
+            a = p[3]
+            want.append(tuple(c * a // 255 for c in p[:3]) if a >= 160 else ROOT if a <= 100 else None)
+    return want
+
+
+def screen_shows(name, margin=10):
+    """'' when the window area (and a margin around it) looks as name would show, else what differs."""
+    got = screenshot(ORIGIN[0] - margin, ORIGIN[1] - margin, WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin)
+    width = WINDOW[0] + 2 * margin
+    bad = [(i % width - margin, i // width - margin, g, w) for i, (g, w) in
+           enumerate(zip(got, expected_screen(name, margin)))
+           if w is not None and max(abs(a - b) for a, b in zip(g, w)) > 3]
+    if not bad:
+        return ""
+    return f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}"
+
+
+def wait_shows(name, seconds=5):
+    """'' once the screen shows name within the deadline, else what still differs."""
+    diff = "not looked"
+    deadline = time.monotonic() + seconds
+    while diff and time.monotonic() < deadline:
+        diff = screen_shows(name)
+    return diff
+
+
+def osd_windows():
+    """Ids of the 200 x 130 windows on the screen."""
+    return [line.split()[0] for line in x("xwininfo", "-root", "-children").splitlines()
+            if f" {WINDOW[0]}x{WINDOW[1]}+" in line]
+
+
+def mapped(wid):
+    return "IsViewable" in x("xwininfo", "-id", wid)
+
+
+def visible_osd():
+    return next((w for w in osd_windows() if mapped(w)), None)
+
+
+x("xsetroot", "-solid", "#%02x%02x%02x" % ROOT)
+# Something that has the keyboard focus, as a game would.
+term = subprocess.Popen(["xterm", "-geometry", "20x4+0+0"], env=ENV, stderr=subprocess.DEVNULL)
+focused = wait_for(lambda: x("xdotool", "search", "--class", "xterm"), 20)
+x("xdotool", "windowfocus", "--sync", focused.split()[0])
+focus = x("xdotool", "getwindowfocus")
+check("the test window has the focus", focus == focused.split()[0], focus)
+
+work = tempfile.mkdtemp()
+errors = open(os.path.join(work, "stderr"), "w+")
+osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=errors, env=ENV)
+
+
+def send(line):
+    osd.stdin.write(line.encode() + b"\n")
+    osd.stdin.flush()
+    return time.monotonic()
+
+
+# A code shows its picture for about three seconds.
+t0 = send("241")
+wid = wait_for(visible_osd, 10)
+check("a code maps the window", wid is not None)
+diff = wait_shows("Profile1.png")
+check("the picture shows centred, 100 px above the screen's bottom, the desktop around it", diff == "", diff)
+check("the keyboard focus stays where it was", x("xdotool", "getwindowfocus") == focus)
+at(t0 + 2.5)
+check("still shown 2.5 s after the code", mapped(wid))
+check("unmapped within 6 s of the code", wait_for(lambda: not mapped(wid), t0 + 6 - time.monotonic()))
+check("the desktop shows again", screen_shows(None) == "")
+
+# A code during the countdown swaps the picture and resets the count.
+t0 = send("241")
+wait_for(lambda: mapped(wid), 5)
+at(t0 + 1.2)
+send("248")
+diff = wait_shows("Mode_Game.png")
+check("the second code swaps the picture", diff == "", diff)
+at(t0 + 3.4)
+check("still shown 3.4 s after the first code", mapped(wid))
+check("unmapped within 7 s of the first code", wait_for(lambda: not mapped(wid), t0 + 7 - time.monotonic()))
+
+# A line that is not a code is skipped; a code without a picture maps an empty window.
+send("profile one")
+t0 = send("66")
+check("a code without a picture maps the window", wait_for(lambda: mapped(wid), 5))
+check("... which shows nothing", screen_shows(None) == "")
+check("unmapped within 6 s again", wait_for(lambda: not mapped(wid), t0 + 6 - time.monotonic()))
+check("one window, reused for every code", osd_windows() == [wid], osd_windows())
+check("the focus never moved", x("xdotool", "getwindowfocus") == focus)
+
+# End of input ends the program.
+osd.stdin.close()
+try:
+    status = osd.wait(10)
+except subprocess.TimeoutExpired:
+    osd.kill()
+    status = "still running"
+check("exits 0 at the end of its input", status == 0, status)
+errors.seek(0)
+log = errors.read()
+check("the line that is not a code is reported", "profile one" in log, log)
+check("one window reference logged per code", log.count("qz5-osd: 1\n") == 4, log)
+
+# When the X server goes away, so does qz5-osd (the daemon starts a new one later).
+osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL, env=ENV)
+send("242")
+wait_for(visible_osd, 10)
+term.kill()
+xvfb.terminate()
+xvfb.wait()
+try:
+    status = osd.wait(10)
+except subprocess.TimeoutExpired:
+    osd.kill()
+    status = None
+check("exits when the display goes away", status not in (None, 0), status)
+
+no_display = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+status = subprocess.run([OSD], stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=no_display).returncode
+check("exits 3 without a display", status == 3, status)
+
+term.wait()
+sys.exit(1 if failures else 0)
