@@ -124,7 +124,7 @@ def screen_shows(name, margin=10):
     return f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}"
 
 
-def wait_shows(name, seconds=5):
+def wait_shows(name, seconds=2):
     """'' once the screen shows name within the deadline, else what still differs."""
     diff = "not looked"
     deadline = time.monotonic() + seconds
