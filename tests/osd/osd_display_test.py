@@ -88,10 +88,12 @@ def screenshot(left, top, width, height):
 _pictures = {}
 
 
-def expected_screen(name, margin):
-    """The screen around the window as it should look: the picture, drawn over
-    black where it is at least half opaque (no alpha on the screen), the root
-    colour where the window's shape cuts it away; None where it is ambiguous."""
+def expected_screen(name, margin, desktop):
+    """The screen around the window as it should look. With a compositor
+    (desktop: the colour it paints the desktop in) the picture blended over
+    the desktop. Without, the picture drawn over black where it is at least
+    half opaque (no alpha on the screen) and the root colour where the
+    window's shape cuts it away; None where that is ambiguous."""
     if name not in _pictures and name is not None:
         size = subprocess.run(["/usr/bin/identify", "-format", "%w %h", os.path.join(PICTURES, name)],
                               capture_output=True, text=True).stdout.split()
@@ -104,32 +106,35 @@ def expected_screen(name, margin):
     for y in range(WINDOW[1] + 2 * margin):
         for x in range(WINDOW[0] + 2 * margin):
             if not (px <= x < px + pw and py <= y < py + ph):
-                want.append(ROOT)
+                want.append(desktop or ROOT)
                 continue
             p = rgba[4 * ((y - py) * pw + (x - px)):][:4]
             a = p[3]
+            if desktop:
+                want.append(tuple((c * a + d * (255 - a)) // 255 for c, d in zip(p[:3], desktop)))
+                continue
             want.append(tuple(c * a // 255 for c in p[:3]) if a >= 160 else ROOT if a <= 100 else None)
     return want
 
 
-def screen_shows(name, margin=10):
+def screen_shows(name, margin=10, desktop=None):
     """'' when the window area (and a margin around it) looks as name would show, else what differs."""
     got = screenshot(ORIGIN[0] - margin, ORIGIN[1] - margin, WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin)
     width = WINDOW[0] + 2 * margin
     bad = [(i % width - margin, i // width - margin, g, w) for i, (g, w) in
-           enumerate(zip(got, expected_screen(name, margin)))
+           enumerate(zip(got, expected_screen(name, margin, desktop)))
            if w is not None and max(abs(a - b) for a, b in zip(g, w)) > 3]
     if not bad:
         return ""
     return f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}"
 
 
-def wait_shows(name, seconds=2):
+def wait_shows(name, seconds=2, desktop=None):
     """'' once the screen shows name within the deadline, else what still differs."""
     diff = "not looked"
     deadline = time.monotonic() + seconds
     while diff and time.monotonic() < deadline:
-        diff = screen_shows(name)
+        diff = screen_shows(name, desktop=desktop)
     return diff
 
 
@@ -143,8 +148,10 @@ def mapped(wid):
     return "IsViewable" in x("xwininfo", "-id", wid)
 
 
-def visible_osd():
-    return next((w for w in osd_windows() if mapped(w)), None)
+def visible_osd(depth=None):
+    """The mapped OSD window (with that many bits per pixel, if given)."""
+    return next((w for w in osd_windows() if mapped(w) and
+                 (depth is None or f"Depth: {depth}\n" in x("xwininfo", "-id", w) + "\n")), None)
 
 
 x("xsetroot", "-solid", "#%02x%02x%02x" % ROOT)
@@ -198,6 +205,23 @@ check("unmapped within 6 s again", wait_for(lambda: not mapped(wid), t0 + 6 - ti
 check("one window, reused for every code", osd_windows() == [wid], osd_windows())
 check("the focus never moved", x("xdotool", "getwindowfocus") == focus)
 
+# With a compositor the window turns see-through instead of being cut to shape,
+# and back when the compositor goes.
+send("250")
+compositor = subprocess.Popen(["xcompmgr"], env=ENV, stderr=subprocess.DEVNULL)
+check("a compositor starting gives the window an alpha channel", wait_for(lambda: visible_osd(32), 10))
+desktop = screenshot(SCREEN[0] - 1, 0, 1, 1)[0]  # as the compositor paints the desktop
+send("251")
+diff = wait_shows("Pulse2.png", desktop=desktop)
+check("... and the picture is blended over the desktop", diff == "", diff)
+compositor.terminate()
+compositor.wait()
+send("252")
+check("without the compositor the window has no alpha channel again", wait_for(lambda: visible_osd(24), 10))
+diff = wait_shows("Pulse3.png")
+check("... and is cut to the picture's shape", diff == "", diff)
+check("the focus stayed through it all", x("xdotool", "getwindowfocus") == focus)
+
 # End of input ends the program.
 osd.stdin.close()
 try:
@@ -209,7 +233,7 @@ check("exits 0 at the end of its input", status == 0, status)
 errors.seek(0)
 log = errors.read()
 check("the line that is not a code is reported", "profile one" in log, log)
-check("one window reference logged per code", log.count("qz5-osd: 1\n") == 4, log)
+check("one window reference logged per code", log.count("qz5-osd: 1\n") == 7, log)
 
 # When the X server goes away, so does qz5-osd (the daemon starts a new one later).
 osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL, env=ENV)
