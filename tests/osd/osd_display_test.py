@@ -1,11 +1,14 @@
 #!/usr/bin/python3
-"""qz5-osd on a private X server (Xvfb, no compositor): where, what and how
-long it shows, that it never takes the keyboard focus, and how it ends.
+"""qz5-osd on a private X server (Xvfb): where, what and how long it shows,
+with and without a compositor, that it never takes the keyboard focus, and
+how it ends.
 
 usage: osd_display_test.py QZ5_OSD PICTURE_DIR
 PICTURE_DIR holds the drawn pictures; the screen is compared with them."""
+import atexit
 import os
 import select
+import struct
 import subprocess
 import sys
 import tempfile
@@ -40,28 +43,13 @@ def at(t):
     time.sleep(max(0.0, t - time.monotonic()))
 
 
-def start_xvfb():
-    r, w = os.pipe()
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-noreset", "-nolisten", "tcp",
-                             "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24"],
-                            pass_fds=[w], stderr=subprocess.DEVNULL)
-    os.close(w)
-    number = b""
-    deadline = time.monotonic() + 30
-    while not number.endswith(b"\n") and time.monotonic() < deadline:
-        if select.select([r], [], [], 0.5)[0]:
-            chunk = os.read(r, 16)
-            if not chunk:
-                break
-            number += chunk
-    os.close(r)
-    if not number.strip():
-        sys.exit("Xvfb did not start")
-    env = dict(os.environ, DISPLAY=":" + number.decode().strip(), NO_AT_BRIDGE="1")
-    return proc, env
-
-
-xvfb, ENV = start_xvfb()
+# Xvfb writes its display number to standard output once it accepts clients.
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                         f"{SCREEN[0]}x{SCREEN[1]}x24"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+atexit.register(xvfb.kill)
+if not select.select([xvfb.stdout], [], [], 30)[0]:
+    sys.exit("Xvfb did not start")
+ENV = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().decode().strip(), NO_AT_BRIDGE="1")
 
 
 def x(*args):
@@ -71,18 +59,9 @@ def x(*args):
 def screenshot(left, top, width, height):
     ppm = subprocess.run(["/usr/bin/import", "-window", "root", "-crop", f"{width}x{height}+{left}+{top}",
                           "-depth", "8", "ppm:-"], env=ENV, capture_output=True).stdout
-    fields, pos = [], 0
-    while len(fields) < 4:  # P6 width height maxval, blank separated
-        while ppm[pos:pos + 1].isspace():
-            pos += 1
-        end = pos
-        while not ppm[end:end + 1].isspace():
-            end += 1
-        fields.append(ppm[pos:end])
-        pos = end
-    assert fields[0] == b"P6" and (int(fields[1]), int(fields[2])) == (width, height), fields
-    data = ppm[pos + 1:]
-    return [tuple(data[i:i + 3]) for i in range(0, 3 * width * height, 3)]
+    assert ppm.startswith(b"P6"), ppm[:20]
+    data = ppm[-3 * width * height:]  # the pixels end the file
+    return [tuple(data[i:i + 3]) for i in range(0, len(data), 3)]
 
 
 _pictures = {}
@@ -95,11 +74,11 @@ def expected_screen(name, margin, desktop):
     half opaque (no alpha on the screen) and the root colour where the
     window's shape cuts it away; None where that is ambiguous."""
     if name not in _pictures and name is not None:
-        size = subprocess.run(["/usr/bin/identify", "-format", "%w %h", os.path.join(PICTURES, name)],
-                              capture_output=True, text=True).stdout.split()
-        rgba = subprocess.run(["/usr/bin/convert", os.path.join(PICTURES, name), "-depth", "8", "rgba:-"],
-                              capture_output=True).stdout
-        _pictures[name] = (int(size[0]), int(size[1]), rgba)
+        path = os.path.join(PICTURES, name)
+        with open(path, "rb") as png:  # width and height from the PNG's header
+            size = struct.unpack(">II", png.read(24)[16:])
+        rgba = subprocess.run(["/usr/bin/convert", path, "-depth", "8", "rgba:-"], capture_output=True).stdout
+        _pictures[name] = (*size, rgba)
     pw, ph, rgba = _pictures.get(name, (0, 0, b""))
     px, py = (WINDOW[0] - pw) // 2 + margin, (WINDOW[1] - ph) // 2 + margin
     want = []
@@ -157,6 +136,7 @@ def visible_osd(depth=None):
 x("xsetroot", "-solid", "#%02x%02x%02x" % ROOT)
 # Something that has the keyboard focus, as a game would.
 term = subprocess.Popen(["xterm", "-geometry", "20x4+0+0"], env=ENV, stderr=subprocess.DEVNULL)
+atexit.register(term.kill)
 focused = wait_for(lambda: x("xdotool", "search", "--class", "xterm"), 20)
 x("xdotool", "windowfocus", "--sync", focused.split()[0])
 focus = x("xdotool", "getwindowfocus")
@@ -165,6 +145,7 @@ check("the test window has the focus", focus == focused.split()[0], focus)
 work = tempfile.mkdtemp()
 errors = open(os.path.join(work, "stderr"), "w+")
 osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=errors, env=ENV)
+atexit.register(lambda: osd.kill())
 
 
 def send(line):
@@ -222,13 +203,18 @@ diff = wait_shows("Pulse3.png")
 check("... and is cut to the picture's shape", diff == "", diff)
 check("the focus stayed through it all", x("xdotool", "getwindowfocus") == focus)
 
+
+
+def exit_status(proc):
+    try:
+        return proc.wait(10)
+    except subprocess.TimeoutExpired:
+        return "still running"
+
+
 # End of input ends the program.
 osd.stdin.close()
-try:
-    status = osd.wait(10)
-except subprocess.TimeoutExpired:
-    osd.kill()
-    status = "still running"
+status = exit_status(osd)
 check("exits 0 at the end of its input", status == 0, status)
 errors.seek(0)
 log = errors.read()
@@ -241,17 +227,10 @@ send("242")
 wait_for(visible_osd, 10)
 term.kill()
 xvfb.terminate()
-xvfb.wait()
-try:
-    status = osd.wait(10)
-except subprocess.TimeoutExpired:
-    osd.kill()
-    status = None
-check("exits when the display goes away", status not in (None, 0), status)
+status = exit_status(osd)
+check("exits when the display goes away", status not in ("still running", 0), status)
 
 no_display = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
 status = subprocess.run([OSD], stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=no_display).returncode
 check("exits 3 without a display", status == 3, status)
-
-term.wait()
 sys.exit(1 if failures else 0)
