@@ -8,6 +8,8 @@
 #include "osd/custumwindow.hpp"
 #include "osd/osd_core.hpp"
 #include "osd/show_msg_view.hpp"
+#include "platform/log_capture.hpp"
+#include "platform/osd.hpp"
 extern "C" {
 #include "osd_pictures_resource.h"
 }
@@ -170,6 +172,22 @@ TEST(OsdPictures, EveryPictureIsAPngThatFitsTheWindow) {
         g_bytes_unref(bytes);
     }
     qz5_osd_pictures_unregister_resource();
+}
+
+// The daemon's side: finds qz5-osd in the build tree, starts it, and hears
+// that it had no display.
+TEST(OsdHelperProcess, ReportsAHelperWithoutADisplay) {
+    ScopedLogCapture log;
+    const std::string display = g_getenv("DISPLAY") ? g_getenv("DISPLAY") : "";
+    g_unsetenv("DISPLAY");
+    SetOsdDisplay(nullptr);
+    CurrentOsdDisplay().Show(0xF1);
+    const gint64 deadline = g_get_monotonic_time() + 20 * G_USEC_PER_SEC;
+    const char* expected = "qz5-osd exited with status 3 (no display to show it on)";
+    while (!log.Contains(expected) && g_get_monotonic_time() < deadline)
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(10000);
+    if (!display.empty()) g_setenv("DISPLAY", display.c_str(), TRUE);
+    EXPECT_TRUE(log.Contains(expected)) << (log.lines.empty() ? "nothing logged" : log.lines.back());
 }
 
 }  // namespace
