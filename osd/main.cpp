@@ -2,6 +2,7 @@
 // integer per line, from standard input and shows the picture for each for
 // three seconds. Exits 0 at the end of its input, kOsdNoDisplayStatus when
 // there is no X display to show anything on.
+#include <gio/gunixinputstream.h>
 #include <gtk/gtk.h>
 
 #include <cstdio>
@@ -30,33 +31,33 @@ void Finish() {
     gtk_main_quit();
 }
 
-gboolean OnInput(GIOChannel* channel, GIOCondition, gpointer) {
-    for (;;) {
-        gchar* line = nullptr;
-        gsize length = 0;
-        GError* error = nullptr;
-        const GIOStatus status = g_io_channel_read_line(channel, &line, &length, nullptr, &error);
-        switch (status) {
-        case G_IO_STATUS_NORMAL:
-            if (const auto code = ParseOsdCodeLine(std::string_view(line, length)))
-                ShowCode(*code);
-            else
-                std::fprintf(stderr, "qz5-osd: ignoring a line that is not a code: %.*s\n",
-                             static_cast<int>(std::string_view(line, length).find_last_not_of("\r\n") + 1), line);
-            g_free(line);
-            continue;
-        case G_IO_STATUS_AGAIN:
-            return G_SOURCE_CONTINUE;
-        case G_IO_STATUS_ERROR:
+void ReadNextLine(GDataInputStream* input);
+
+void OnLine(GObject* source, GAsyncResult* result, gpointer) {
+    auto* input = G_DATA_INPUT_STREAM(source);
+    GError* error = nullptr;
+    gsize length = 0;
+    char* line = g_data_input_stream_read_line_finish(input, result, &length, &error);
+    if (!line) {  // end of input, or it cannot be read
+        if (error) {
             std::fprintf(stderr, "qz5-osd: cannot read standard input: %s\n", error->message);
             g_error_free(error);
-            Finish();
-            return G_SOURCE_REMOVE;
-        case G_IO_STATUS_EOF:
-            Finish();
-            return G_SOURCE_REMOVE;
         }
+        Finish();
+        return;
     }
+    if (const auto code = ParseOsdCodeLine(std::string_view(line, length)))
+        ShowCode(*code);
+    else
+        std::fprintf(stderr, "qz5-osd: ignoring a line that is not a code: %s\n", line);
+    g_free(line);
+    ReadNextLine(input);
+}
+
+// Reads without making standard input non-blocking, which would also change
+// it for whoever shares it (a terminal, when run by hand).
+void ReadNextLine(GDataInputStream* input) {
+    g_data_input_stream_read_line_async(input, G_PRIORITY_DEFAULT, nullptr, OnLine, nullptr);
 }
 
 }  // namespace
@@ -69,14 +70,14 @@ int main(int argc, char** argv) {
     }
     qz5_osd_pictures_register_resource();
 
-    GIOChannel* input = g_io_channel_unix_new(0);
-    g_io_channel_set_encoding(input, nullptr, nullptr);
-    g_io_channel_set_flags(input, G_IO_FLAG_NONBLOCK, nullptr);
-    g_io_add_watch(input, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), OnInput, nullptr);
+    GInputStream* in = g_unix_input_stream_new(0, FALSE);
+    GDataInputStream* input = g_data_input_stream_new(in);
+    g_object_unref(in);
+    ReadNextLine(input);
     gtk_main();
 
     g_window.reset();
-    g_io_channel_unref(input);
+    g_object_unref(input);
     qz5_osd_pictures_unregister_resource();
     return 0;
 }
