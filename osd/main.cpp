@@ -18,7 +18,9 @@ extern "C" {
 
 namespace {
 
-std::shared_ptr<OsdWindow> g_window;  // made for the first code, then reused
+// The one window, made for the first code and kept to the end; how many hold
+// it is logged before each show.
+std::shared_ptr<OsdWindow> g_window;
 
 void ShowCode(int code) {
     if (!g_window) g_window = std::make_shared<OsdWindow>();
