@@ -1,0 +1,239 @@
+#!/usr/bin/python3
+"""qz5-osd on a private X server (Xvfb): where, what and how long it shows,
+with and without a compositor, that it never takes the keyboard focus, and
+how it ends.
+
+usage: osd_display_test.py QZ5_OSD PICTURE_DIR
+PICTURE_DIR holds the drawn pictures; the screen is compared with them."""
+import atexit
+import os
+import select
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+OSD, PICTURES = sys.argv[1], sys.argv[2]
+SCREEN = (1000, 800)
+WINDOW = (200, 130)
+ORIGIN = (400, 570)  # centred; bottom edge 100 px above the screen's bottom
+ROOT = (0x20, 0x60, 0xA0)
+failures = 0
+
+
+def check(name, ok, detail=""):
+    global failures
+    print(("ok: " if ok else "FAIL: ") + name + (f" ({detail})" if detail and not ok else ""), flush=True)
+    failures += not ok
+
+
+def wait_for(predicate, seconds, poll=0.05):
+    """The predicate's first true value within the deadline, else its last value."""
+    deadline = time.monotonic() + seconds
+    while True:
+        value = predicate()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(poll)
+
+
+def at(t):
+    """Waits until the monotonic clock reaches t (to send or look at a given moment)."""
+    time.sleep(max(0.0, t - time.monotonic()))
+
+
+# Xvfb writes its display number to standard output once it accepts clients.
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                         f"{SCREEN[0]}x{SCREEN[1]}x24"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+atexit.register(xvfb.kill)
+if not select.select([xvfb.stdout], [], [], 30)[0]:
+    sys.exit("Xvfb did not start")
+ENV = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().decode().strip(), NO_AT_BRIDGE="1")
+
+
+def x(*args):
+    return subprocess.run(args, env=ENV, capture_output=True, text=True).stdout.strip()
+
+
+def screenshot(left, top, width, height):
+    ppm = subprocess.run(["/usr/bin/import", "-window", "root", "-crop", f"{width}x{height}+{left}+{top}",
+                          "-depth", "8", "ppm:-"], env=ENV, capture_output=True).stdout
+    assert ppm.startswith(b"P6"), ppm[:20]
+    data = ppm[-3 * width * height:]  # the pixels end the file
+    return [tuple(data[i:i + 3]) for i in range(0, len(data), 3)]
+
+
+_pictures = {}
+
+
+def expected_screen(name, margin, desktop):
+    """The screen around the window as it should look. With a compositor
+    (desktop: the colour it paints the desktop in) the picture blended over
+    the desktop. Without, the picture drawn over black where it is at least
+    half opaque (no alpha on the screen) and the root colour where the
+    window's shape cuts it away; None where that is ambiguous."""
+    if name not in _pictures and name is not None:
+        path = os.path.join(PICTURES, name)
+        with open(path, "rb") as png:  # width and height from the PNG's header
+            size = struct.unpack(">II", png.read(24)[16:])
+        rgba = subprocess.run(["/usr/bin/convert", path, "-depth", "8", "rgba:-"], capture_output=True).stdout
+        _pictures[name] = (*size, rgba)
+    pw, ph, rgba = _pictures.get(name, (0, 0, b""))
+    px, py = (WINDOW[0] - pw) // 2 + margin, (WINDOW[1] - ph) // 2 + margin
+    want = []
+    for y in range(WINDOW[1] + 2 * margin):
+        for x in range(WINDOW[0] + 2 * margin):
+            if not (px <= x < px + pw and py <= y < py + ph):
+                want.append(desktop or ROOT)
+                continue
+            p = rgba[4 * ((y - py) * pw + (x - px)):][:4]
+            a = p[3]
+            if desktop:
+                want.append(tuple((c * a + d * (255 - a)) // 255 for c, d in zip(p[:3], desktop)))
+                continue
+            want.append(tuple(c * a // 255 for c in p[:3]) if a >= 160 else ROOT if a <= 100 else None)
+    return want
+
+
+def screen_shows(name, margin=10, desktop=None):
+    """'' when the window area (and a margin around it) looks as name would show, else what differs."""
+    got = screenshot(ORIGIN[0] - margin, ORIGIN[1] - margin, WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin)
+    width = WINDOW[0] + 2 * margin
+    bad = [(i % width - margin, i // width - margin, g, w) for i, (g, w) in
+           enumerate(zip(got, expected_screen(name, margin, desktop)))
+           if w is not None and max(abs(a - b) for a, b in zip(g, w)) > 3]
+    if not bad:
+        return ""
+    return f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}"
+
+
+def wait_shows(name, seconds=2, desktop=None):
+    """'' once the screen shows name within the deadline, else what still differs."""
+    diff = "not looked"
+    deadline = time.monotonic() + seconds
+    while diff and time.monotonic() < deadline:
+        diff = screen_shows(name, desktop=desktop)
+    return diff
+
+
+def osd_windows():
+    """Ids of the 200 x 130 windows on the screen."""
+    return [line.split()[0] for line in x("xwininfo", "-root", "-children").splitlines()
+            if f" {WINDOW[0]}x{WINDOW[1]}+" in line]
+
+
+def mapped(wid):
+    return "IsViewable" in x("xwininfo", "-id", wid)
+
+
+def visible_osd(depth=None):
+    """The mapped OSD window (with that many bits per pixel, if given)."""
+    return next((w for w in osd_windows() if mapped(w) and
+                 (depth is None or f"Depth: {depth}\n" in x("xwininfo", "-id", w) + "\n")), None)
+
+
+x("xsetroot", "-solid", "#%02x%02x%02x" % ROOT)
+# Something that has the keyboard focus, as a game would.
+term = subprocess.Popen(["xterm", "-geometry", "20x4+0+0"], env=ENV, stderr=subprocess.DEVNULL)
+atexit.register(term.kill)
+focused = wait_for(lambda: x("xdotool", "search", "--onlyvisible", "--class", "xterm"), 20).split()[0]
+x("xdotool", "windowfocus", "--sync", focused)
+focus = wait_for(lambda: x("xdotool", "getwindowfocus") == focused and focused, 5)
+check("the test window has the focus", focus == focused, x("xdotool", "getwindowfocus"))
+
+errors = tempfile.TemporaryFile("w+")
+osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=errors, env=ENV)
+atexit.register(lambda: osd.kill())
+
+
+def send(line):
+    osd.stdin.write(line.encode() + b"\n")
+    osd.stdin.flush()
+    return time.monotonic()
+
+
+# A code shows its picture for about three seconds.
+t0 = send("241")
+wid = wait_for(visible_osd, 10)
+check("a code maps the window", wid is not None)
+diff = wait_shows("Profile1.png")
+check("the picture shows centred, 100 px above the screen's bottom, the desktop around it", diff == "", diff)
+check("the keyboard focus stays where it was", x("xdotool", "getwindowfocus") == focus)
+x("xdotool", "mousemove", "--sync", str(ORIGIN[0] + 100), str(ORIGIN[1] + 65))
+under = x("xdotool", "getmouselocation", "--shell").split("WINDOW=")[-1]
+root = int(x("xwininfo", "-root").split("Window id: ")[1].split()[0], 16)
+check("the mouse goes through it to the desktop beneath", int(under) == root, under)
+at(t0 + 2.5)
+check("still shown 2.5 s after the code", mapped(wid))
+check("unmapped within 6 s of the code", wait_for(lambda: not mapped(wid), t0 + 6 - time.monotonic()))
+check("the desktop shows again", screen_shows(None) == "")
+
+# A code during the countdown swaps the picture and resets the count.
+t0 = send("241")
+wait_for(lambda: mapped(wid), 5)
+at(t0 + 1.2)
+send("248")
+diff = wait_shows("Mode_Game.png")
+check("the second code swaps the picture", diff == "", diff)
+at(t0 + 3.4)
+check("still shown 3.4 s after the first code", mapped(wid))
+check("unmapped within 7 s of the first code", wait_for(lambda: not mapped(wid), t0 + 7 - time.monotonic()))
+
+# A line that is not a code is skipped; a code without a picture maps an empty window.
+send("profile one")
+t0 = send("66")
+check("a code without a picture maps the window", wait_for(lambda: mapped(wid), 5))
+check("... which shows nothing", screen_shows(None) == "")
+check("unmapped within 6 s again", wait_for(lambda: not mapped(wid), t0 + 6 - time.monotonic()))
+check("one window, reused for every code", osd_windows() == [wid], osd_windows())
+check("the focus never moved", x("xdotool", "getwindowfocus") == focus)
+
+# With a compositor the window turns see-through instead of being cut to shape,
+# and back when the compositor goes.
+send("250")
+compositor = subprocess.Popen(["xcompmgr"], env=ENV, stderr=subprocess.DEVNULL)
+check("a compositor starting gives the window an alpha channel", wait_for(lambda: visible_osd(32), 10))
+desktop = screenshot(SCREEN[0] - 1, 0, 1, 1)[0]  # as the compositor paints the desktop
+send("251")
+diff = wait_shows("Pulse2.png", desktop=desktop)
+check("... and the picture is blended over the desktop", diff == "", diff)
+compositor.terminate()
+compositor.wait()
+send("252")
+check("without the compositor the window has no alpha channel again", wait_for(lambda: visible_osd(24), 10))
+diff = wait_shows("Pulse3.png")
+check("... and is cut to the picture's shape", diff == "", diff)
+check("the focus stayed through it all", x("xdotool", "getwindowfocus") == focus)
+
+
+
+def exit_status(proc):
+    try:
+        return proc.wait(10)
+    except subprocess.TimeoutExpired:
+        return "still running"
+
+
+# End of input ends the program.
+osd.stdin.close()
+status = exit_status(osd)
+check("exits 0 at the end of its input", status == 0, status)
+errors.seek(0)
+log = errors.read()
+check("the line that is not a code is reported", "profile one" in log, log)
+check("one window reference logged per code", log.count("qz5-osd: 1\n") == 7, log)
+
+# When the X server goes away, so does qz5-osd (the daemon starts a new one later).
+osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL, env=ENV)
+send("242")
+wait_for(visible_osd, 10)
+term.kill()
+xvfb.terminate()
+status = exit_status(osd)
+check("exits when the display goes away", status not in ("still running", 0), status)
+
+no_display = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+status = subprocess.run([OSD], stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=no_display).returncode
+check("exits 3 without a display", status == 3, status)
+sys.exit(1 if failures else 0)
