@@ -14,7 +14,7 @@ QZ5_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   umockdev libumockdev-dev
   dbus python3-dbusmock python3-gi libglib2.0-bin
-  libgtk-3-dev xvfb xdotool x11-utils x11-xserver-utils xterm imagemagick
+  libgtk-3-dev xvfb xdotool x11-utils x11-xserver-utils xterm imagemagick xcompmgr
 )
 
 # qz5_step LOG TEXT COMMAND...: prints "TEXT ...", runs COMMAND with its output

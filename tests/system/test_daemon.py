@@ -190,9 +190,9 @@ class SettingChanges(WorldTest):
         w = self.w
         mon = w.monitor(count=1)
         r = w.qz5ctl("status")
-        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: absent\nprofile: 3\nlight level: 9\n"))
+        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 3\nlight level: 9\n"))
         self.assertEqual(mon.communicate(timeout=10)[0],
-                         "RecDeviceStatue IsHaved=0 LightLev=9 ProfileNumber=3\n")
+                         "RecDeviceStatue IsHaved=1 LightLev=9 ProfileNumber=3\n")
         w.emulator("unplug")
         r = w.qz5ctl("status")
         self.assertEqual(r.stdout, "keyboard: absent\nprofile: 0\nlight level: 0\n")
@@ -276,7 +276,7 @@ class Robustness(WorldTest):
             emit(bus, name, obj, info)
         bus.close()
         r = w.qz5ctl("status", "--timeout", "120")
-        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: absent\nprofile: 2\nlight level: 5\n"), r.stderr)
+        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 2\nlight level: 5\n"), r.stderr)
         log = "\n".join(w.log_lines())
         self.assertNotIn("runtime error", log)
         self.assertNotIn("Sanitizer", log)
