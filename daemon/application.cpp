@@ -117,7 +117,7 @@ int Application::WireUp(NotificationCenter& center) {
     // goes out before the reset.
     std::string error;
     m_notifyPort = UsbHotplugMonitor::Start(kQz5UsbVendorId, kQz5UsbProductId, &DeviceAddedNotifProc,
-                                            &DeviceRemovedNotifProc, error);
+                                            &DeviceRemovedNotifProc, &DriverNodeAddedProc, error);
     if (!m_notifyPort) LogLine("%s: the keyboard's arrival will go unnoticed", error.c_str());
     std::vector<UdevDevice> attached = EnumerateUsbDevices(kQz5UsbVendorId, kQz5UsbProductId, error);
     if (!error.empty()) LogLine("%s", error.c_str());
@@ -144,6 +144,7 @@ void Application::RegisterForDeviceNotif() {
                         "70-qz5.rules installed?", error.c_str());
             continue;
         }
+        LogLine("listening to the keyboard at %s", driver->c_str());
         m_driverWatches.push_back(std::move(watch));
     }
 }

@@ -70,6 +70,10 @@ std::string FindHidSystem();
 // user logged in, registers its driver nodes and posts the status) or left.
 void DeviceAddedNotifProc(const std::vector<UdevDevice>& devices);
 void DeviceRemovedNotifProc(const std::vector<UdevDevice>& devices);
+// A hidraw node of the keyboard appeared after the keyboard did: while the
+// keyboard is marked present, its first and last nodes are looked up and
+// watched again.
+void DriverNodeAddedProc(const std::vector<UdevDevice>& nodes);
 // Every hidraw node (the driver's services).
 std::vector<UdevDevice> FindDevices();
 // The first (first true) or last keyboard node, passing previous over

@@ -56,6 +56,16 @@ void DeviceRemovedNotifProc(const std::vector<UdevDevice>& devices) {
     }
 }
 
+void DriverNodeAddedProc(const std::vector<UdevDevice>&) {
+    Application* app = Application::GetApp();
+    if (!app->GetIsOnDev()) return;  // the next arrival looks them up
+    const std::string first = FindMyDriver("", true), last = FindMyDriver("", false);
+    if (first == app->GetMyDriver00() && last == app->GetMyDriver01()) return;
+    app->SetMyDriver00(first);
+    app->SetMyDriver01(last);
+    app->RegisterForDeviceNotif();
+}
+
 std::vector<UdevDevice> FindDevices() {
     std::string error;
     std::vector<UdevDevice> nodes = CurrentHidrawLister()(error);

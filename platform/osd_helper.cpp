@@ -36,6 +36,7 @@ std::string HelperPath() {
 class HelperOsd : public OsdDisplay {
 public:
     void Show(int code) override {
+        LogLine("on-screen display: code %x", static_cast<unsigned>(code));
         if (!process_ && !Start()) return;
         const std::string line = std::to_string(code) + "\n";
         GError* error = nullptr;

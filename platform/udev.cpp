@@ -105,7 +105,7 @@ struct UsbHotplugMonitor::Impl {
     udev_monitor* monitor = nullptr;
     guint source = 0;
     uint16_t vendorId = 0, productId = 0;
-    Callback added = nullptr, removed = nullptr;
+    Callback added = nullptr, removed = nullptr, nodeAdded = nullptr;
     std::set<std::string> known;  // keyboards seen arriving, by syspath
 
     // The kernel's PRODUCT property of a USB device: "vid/pid/bcd" in hex.
@@ -125,7 +125,11 @@ struct UsbHotplugMonitor::Impl {
             const char* action = udev_device_get_action(d);
             const char* devtype = udev_device_get_devtype(d);
             const std::string a = action ? action : "";
-            if (devtype && std::strcmp(devtype, "usb_device") == 0) {
+            const char* subsystem = udev_device_get_subsystem(d);
+            if (a == "add" && subsystem && std::strcmp(subsystem, "hidraw") == 0) {
+                const UdevDevice node = Describe(d);
+                if (node.vendorId == self->vendorId && node.productId == self->productId) self->nodeAdded({node});
+            } else if (devtype && std::strcmp(devtype, "usb_device") == 0) {
                 UdevDevice dev;
                 dev.syspath = udev_device_get_syspath(d);
                 if ((a == "add" || a == "bind") && HexAttr(d, "idVendor") == self->vendorId &&
@@ -145,15 +149,17 @@ struct UsbHotplugMonitor::Impl {
 
 std::unique_ptr<UsbHotplugMonitor> UsbHotplugMonitor::Start(uint16_t vendorId, uint16_t productId,
                                                             Callback added, Callback removed,
-                                                            std::string& error) {
+                                                            Callback nodeAdded, std::string& error) {
     auto impl = std::make_unique<Impl>();
     impl->vendorId = vendorId;
     impl->productId = productId;
     impl->added = added;
     impl->removed = removed;
+    impl->nodeAdded = nodeAdded;
     impl->ctx = udev_new();
     if (impl->ctx) impl->monitor = udev_monitor_new_from_netlink(impl->ctx, "udev");
     if (!impl->monitor || udev_monitor_filter_add_match_subsystem_devtype(impl->monitor, "usb", "usb_device") < 0 ||
+        udev_monitor_filter_add_match_subsystem_devtype(impl->monitor, "hidraw", nullptr) < 0 ||
         udev_monitor_enable_receiving(impl->monitor) < 0) {
         error = "cannot watch USB devices through udev";
         if (impl->monitor) udev_monitor_unref(impl->monitor);

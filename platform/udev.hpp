@@ -32,12 +32,13 @@ HidrawLister CurrentHidrawLister();
 
 // USB devices with one vendor and product ID coming and going, watched on
 // the main loop (a udev monitor: "add" or "bind" of a usb_device is an
-// arrival, its "remove" a departure).
+// arrival, its "remove" a departure), and their hidraw nodes appearing (the
+// kernel makes them after it announced the device).
 class UsbHotplugMonitor {
 public:
     using Callback = void (*)(const std::vector<UdevDevice>& devices);
     static std::unique_ptr<UsbHotplugMonitor> Start(uint16_t vendorId, uint16_t productId, Callback added,
-                                                    Callback removed, std::string& error);
+                                                    Callback removed, Callback nodeAdded, std::string& error);
     ~UsbHotplugMonitor();
     // A device found by enumeration counts as known, so its removal is reported.
     void Know(const UdevDevice& device);

@@ -191,8 +191,7 @@ class SettingChanges(WorldTest):
         mon = w.monitor(count=1)
         r = w.qz5ctl("status")
         self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 3\nlight level: 9\n"))
-        self.assertEqual(mon.communicate(timeout=10)[0],
-                         "RecDeviceStatue IsHaved=1 LightLev=9 ProfileNumber=3\n")
+        self.assertEqual(w.next_line(mon), "RecDeviceStatue IsHaved=1 LightLev=9 ProfileNumber=3")
         w.emulator("unplug")
         r = w.qz5ctl("status")
         self.assertEqual(r.stdout, "keyboard: absent\nprofile: 0\nlight level: 0\n")

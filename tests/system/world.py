@@ -4,11 +4,14 @@ Every wait has a deadline; nothing sleeps a fixed time to let the daemon
 catch up."""
 
 import os
+import queue
 import re
+import select
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 import dbus
@@ -35,8 +38,9 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 """
 
 
-def wait_for(predicate, timeout=10.0, what="condition"):
-    """Polls predicate until it returns something true; fails after timeout."""
+def wait_for(predicate, timeout=10.0, what="condition", interval=0.02):
+    """Polls predicate every interval until it returns something true; fails
+    after timeout."""
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
@@ -44,7 +48,7 @@ def wait_for(predicate, timeout=10.0, what="condition"):
             return value
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out after {timeout} s waiting for {what}")
-        time.sleep(0.02)
+        time.sleep(interval)  # a poll inside the deadline
 
 
 class World:
@@ -79,11 +83,13 @@ class World:
         conf = self.path(f"{kind}.conf")
         with open(conf, "w") as f:
             f.write(BUS_CONFIG.format(kind=kind, socket=socket))
-        cmd = ["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={conf}"]
+        cmd = ["dbus-daemon", "--nofork", "--nopidfile", "--print-address=1", f"--config-file={conf}"]
         if user is not None:
             cmd = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups"] + cmd
-        self.spawn(cmd, stderr=self.file(f"{kind}-bus.err"))
-        wait_for(lambda: os.path.exists(socket), what=f"the {kind} bus socket")
+        bus = self.spawn(cmd, stdout=subprocess.PIPE, stderr=self.file(f"{kind}-bus.err"), text=True)
+        # The address is printed once the bus accepts connections.
+        if not select.select([bus.stdout], [], [], 10)[0] or not bus.stdout.readline():
+            raise AssertionError(f"the {kind} bus did not start")
         address = f"unix:path={socket}"
         self.env["DBUS_SESSION_BUS_ADDRESS" if kind == "session" else "DBUS_SYSTEM_BUS_ADDRESS"] = address
         return address
@@ -160,6 +166,12 @@ class World:
                  what="the daemon's reset request")
         return self
 
+    def ready_unplugged(self, timeout=10.0):
+        """Waits until the daemon answers a status request (no keyboard: its
+        reset reaches no log)."""
+        wait_for(lambda: self.qz5ctl("status", "--timeout", "1").returncode == 0, timeout, what="a status reply")
+        return self
+
     def requests(self):
         try:
             with open(self.log) as f:
@@ -199,7 +211,19 @@ class World:
         line = p.stderr.readline()
         if line.strip() != "listening":
             raise AssertionError(f"monitor did not start: {line!r}")
+        # A thread hands its lines over: select() on the pipe would not see
+        # lines already read into the stream's buffer.
+        p.lines = queue.Queue()
+        threading.Thread(target=lambda: [p.lines.put(l.strip()) for l in p.stdout], daemon=True).start()
         return p
+
+    def next_line(self, monitor, timeout=10.0):
+        """The next line a monitor prints (stripped); fails after timeout."""
+        try:
+            return monitor.lines.get(timeout=timeout)
+        except queue.Empty:
+            log = "\n".join(self.log_lines()[-30:]) if self.daemon else ""
+            raise AssertionError(f"no line from the monitor within {timeout} s; the daemon's log ends:\n{log}")
 
     def session_bus(self):
         return dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])

@@ -1,0 +1,164 @@
+// The keyboard's own messages: what each shows, relays and opens; the
+// driver node selection; the open probe on arrival.
+#include <libusb.h>
+
+#include "daemon/application.hpp"
+#include "platform/launch.hpp"
+#include "platform/osd.hpp"
+#include "platform/session.hpp"
+#include "tests/support/keyboard_fixture.hpp"
+
+namespace {
+
+class DispatchTest : public KeyboardTest {
+protected:
+    void SetUp() override {
+        KeyboardTest::SetUp();
+        SetOsdDisplay(&osd);
+        SetNotificationCenter(&center);
+        SetLauncher(&launcher);
+    }
+    void TearDown() override {
+        SetOsdDisplay(nullptr);
+        SetNotificationCenter(nullptr);
+        SetLauncher(nullptr);
+        KeyboardTest::TearDown();
+    }
+    RecordingOsdDisplay osd;
+    RecordingNotificationCenter center;
+    RecordingLauncher launcher;
+};
+
+TEST_F(DispatchTest, EveryMessageKind) {
+    const struct {
+        int type;
+        uint8_t b0, b1, b2;
+        std::vector<int> osd;
+        std::string posted;  // object and its one value, "" for none
+    } rows[] = {
+        {8, 0x00, 0, 0xF1, {0xF1}, "QZ5ProfileChange 0"},
+        {8, 0xF0, 0, 0xF2, {0xF2}, "QZ5ProfileChange 1"},
+        {8, 0x00, 0, 0xF3, {0xF3}, "QZ5ProfileChange 2"},
+        {8, 0x00, 0, 0xF4, {0xF4}, ""},
+        {8, 0x00, 0, 0xF7, {0xF7}, ""},
+        {8, 0x00, 0, 0xF8, {0xF8}, "QZ5GameModeChange 1"},
+        {8, 0x00, 0, 0xF9, {0xF9}, "QZ5GameModeChange 0"},
+        {8, 0x00, 0, 0xFA, {0xFA}, "QZ5LightModeChange 0"},
+        {8, 0x00, 0, 0xFD, {0xFD}, "QZ5LightModeChange 3"},
+        {8, 0x00, 0, 0xFE, {0xFE}, "QZ5LightModeChange 4"},
+        {8, 0xF1, 0, 0xF1, {}, ""},  // byte 0 above 0xF0: not a state change
+        {8, 0x00, 0, 0xF0, {}, ""},
+        {8, 0x00, 0, 0xFF, {}, ""},
+        {4, 0xCD, 0, 0, {0xCD}, ""},
+        {4, 0xB5, 0, 0, {0xB5}, ""},
+        {4, 0xB6, 0, 0, {0xB6}, ""},
+        {4, 0xB7, 0, 0, {0xB7}, ""},
+        {4, 0xF1, 0, 0xF1, {}, ""},  // state codes count only in type 8
+        {4, 0xB8, 0, 0, {}, ""},
+        {5, 0xCD, 0, 0xF1, {}, ""},
+    };
+    for (const auto& r : rows) {
+        osd.codes.clear();
+        center.posted.clear();
+        uint8_t data[8] = {r.b0, r.b1, r.b2, 0, 0, 0, 0, 0};
+        prefs->DealwithMessage(r.type, data);
+        EXPECT_EQ(osd.codes, r.osd) << "row " << (&r - rows);
+        std::string posted;
+        for (const auto& p : center.posted)
+            posted += p.object + " " + std::to_string(p.info.at(0).second);
+        EXPECT_EQ(posted, r.posted) << "row " << (&r - rows);
+    }
+    EXPECT_EQ(m_Config.PROFILE_ID, 2u);  // the last profile relayed is the current one
+    EXPECT_TRUE(events.empty()) << "a message never makes a request";
+    EXPECT_TRUE(log.Contains("f1 0 f1 0 0 0 0 0 "));
+}
+
+TEST_F(DispatchTest, LaunchKeysOpenTheCurrentProfilesPaths) {
+    std::strcpy(Key(1, 11).LAUNCHPATH, "/t12");     // key number 12
+    std::strcpy(Key(1, 12).LAUNCHPATH, "/m1");      // key number 13
+    std::strcpy(Key(1, 19).LAUNCHPATH, "/m8");      // key number 20
+    std::strcpy(Key(0, 0).LAUNCHPATH, "/other");    // another profile
+    std::strcpy(Key(1, 1).LAUNCHPATH, "/gone");     // does not exist
+    std::strcpy(Key(1, 2).LAUNCHPATH, "/bad\xC3");  // not UTF-8
+    std::memset(Key(1, 3).LAUNCHPATH, 'x', sizeof Key(1, 3).LAUNCHPATH);  // no terminator
+    launcher.existing = {"/t12", "/m1", "/m8", "/other", "/bad\xC3"};
+    m_Config.PROFILE_ID = 1;
+    for (int key : {12, 13, 20, 1, 2, 3, 4, 0, 21, 255}) {
+        uint8_t data[8] = {0xFD, static_cast<uint8_t>(key), 0, 0, 0, 0, 0, 0};
+        prefs->DealwithMessage(4, data);
+    }
+    EXPECT_EQ(launcher.opened, (std::vector<std::string>{"/t12", "/m1", "/m8"}));
+    EXPECT_TRUE(osd.codes.empty());
+    m_Config.PROFILE_ID = 7;  // a record whose current profile names none
+    uint8_t data[8] = {0xFD, 12, 0, 0, 0, 0, 0, 0};
+    prefs->DealwithMessage(4, data);
+    EXPECT_EQ(launcher.opened.size(), 3u);
+}
+
+std::vector<UdevDevice> g_nodes;
+std::vector<UdevDevice> ListNodes(std::string&) { return g_nodes; }
+
+TEST(DriverNodes, FirstAndLastMatchingNodePassingThePreviousOneOver) {
+    SetHidrawLister(&ListNodes);
+    const auto node = [](const char* path, bool ours) {
+        UdevDevice d;
+        d.syspath = path;
+        d.vendorId = ours ? kQz5UsbVendorId : 0x046d;
+        d.productId = ours ? kQz5UsbProductId : 0xc52b;
+        return d;
+    };
+    const struct {
+        std::vector<UdevDevice> nodes;
+        std::string previous, first, last;
+    } rows[] = {
+        {{node("a", true), node("b", true)}, "", "a", "b"},
+        {{node("x", false), node("a", true), node("y", false), node("b", true), node("z", false)}, "", "a", "b"},
+        {{node("a", true)}, "", "a", "a"},
+        {{node("a", true)}, "a", "a", "a"},  // the previous one, when nothing else matches
+        {{node("a", true), node("b", true)}, "b", "a", "a"},
+        {{node("a", true), node("b", true), node("c", true)}, "c", "a", "b"},
+        {{node("x", false)}, "", "", ""},
+        {{}, "", "", ""},
+    };
+    for (const auto& r : rows) {
+        g_nodes = r.nodes;
+        EXPECT_EQ(FindMyDriver(r.previous, true), r.first) << "row " << (&r - rows);
+        EXPECT_EQ(FindMyDriver(r.previous, false), r.last) << "row " << (&r - rows);
+    }
+    SetHidrawLister(nullptr);
+}
+
+TEST_F(DispatchTest, ArrivalOpensEachDeviceWaitingOutExclusiveAccess) {
+    const auto at = [](int devnum) {
+        UdevDevice d;
+        d.busnum = 1;
+        d.devnum = devnum;
+        return d;
+    };
+    bus.AddDevice();
+    bus.AddDevice();
+    bus.FailOpen(0, LIBUSB_ERROR_BUSY);
+    int sleeps = 0;
+    SetPause([&](unsigned us) {
+        EXPECT_EQ(us, 1000000u);
+        if (++sleeps == 3) bus.FailOpen(0, 0);  // the other client lets go
+    });
+    Application::GetApp()->SetIsOnDev(false);
+    SetSessionReader([](ConsoleSession&) { return false; });  // nobody logged in
+    DeviceAddedNotifProc({at(1)});
+    EXPECT_EQ(sleeps, 3);
+    EXPECT_EQ(bus.openCount, 0);
+
+    // Five attempts in all, shared by the devices of one arrival.
+    sleeps = 0;
+    bus.FailOpen(0, LIBUSB_ERROR_ACCESS);
+    bus.FailOpen(1, LIBUSB_ERROR_BUSY);
+    SetPause([&](unsigned) { ++sleeps; });
+    DeviceAddedNotifProc({at(1), at(2), at(9)});
+    EXPECT_EQ(sleeps, 6);  // five for the first device, one for the second
+    EXPECT_FALSE(Application::GetApp()->GetIsOnDev());
+    EXPECT_EQ(bus.deviceLive, 0);
+    SetSessionReader(nullptr);
+}
+
+}  // namespace
