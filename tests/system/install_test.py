@@ -31,7 +31,7 @@ def run(cmd, **kw):
 def setUpModule():
     global DEST
     DEST = tempfile.mkdtemp(prefix="qz5-install-", dir=BUILD)
-    result = run(["cmake", "--install", BUILD], env=dict(os.environ, DESTDIR=DEST))
+    result = run([CONF["CMAKE"], "--install", BUILD], env=dict(os.environ, DESTDIR=DEST))
     if result.returncode != 0:
         raise AssertionError("cmake --install failed:\n" + result.stdout + result.stderr)
 
