@@ -9,19 +9,9 @@
 
 #include "platform/log.hpp"
 #include "platform/notifications.hpp"
+#include "platform/notifications_introspection.hpp"
 
 namespace {
-
-constexpr const char* kIntrospection =
-    "<node>"
-    "  <interface name='org.qz5d.Notifications1'>"
-    "    <signal name='Notification'>"
-    "      <arg name='name' type='s'/>"
-    "      <arg name='object' type='s'/>"
-    "      <arg name='userInfo' type='a{sv}'/>"
-    "    </signal>"
-    "  </interface>"
-    "</node>";
 
 // A string as a quoted match-rule value: ' cannot be escaped inside quotes,
 // so it closes them, is escaped, and they open again.
@@ -222,11 +212,20 @@ bool SessionBusCenter::ClaimDaemonName(std::string& error) {
         impl_->connection, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameLost",
         "/org/freedesktop/DBus", kDaemonBusName, G_DBUS_SIGNAL_FLAGS_NONE, &Impl::OnNameLost,
         impl_.get(), nullptr);
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
-    static const GDBusInterfaceVTable vtable = {};
     GError* e = nullptr;
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kNotificationsIntrospection, &e);
+    GDBusInterfaceInfo* interface =
+        node ? g_dbus_node_info_lookup_interface(node, kNotificationsInterface) : nullptr;
+    if (!interface) {
+        error = std::string("the built-in interface description has no ") + kNotificationsInterface +
+                (e ? std::string(": ") + e->message : std::string());
+        g_clear_error(&e);
+        if (node) g_dbus_node_info_unref(node);
+        return false;
+    }
+    static const GDBusInterfaceVTable vtable = {};
     impl_->objectRegistration = g_dbus_connection_register_object(
-        impl_->connection, kNotificationsPath, node->interfaces[0], &vtable, nullptr, nullptr, &e);
+        impl_->connection, kNotificationsPath, interface, &vtable, nullptr, nullptr, &e);
     g_dbus_node_info_unref(node);
     if (!impl_->objectRegistration) {
         error = e->message;

@@ -36,6 +36,7 @@ constexpr const char* kUsage =
     "%s"
     "\n"
     "  --help                      show this text\n"
+    "  --version                   print the version\n"
     "\n"
     "The daemon's settings file is $QZ5_SETTINGS_FILE when set.\n";
 
@@ -127,6 +128,10 @@ int main(int argc, char** argv) {
     if (args.empty()) return Usage("missing command");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         PrintUsage(stdout);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("qz5ctl %s\n", kQz5Version);
         return 0;
     }
     if (args[0] == "settings") return Settings(args);
