@@ -1,10 +1,13 @@
 #include "platform/log.hpp"
 
+#include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -14,13 +17,26 @@ LogSink& Sink() {
     return sink;
 }
 
+// Whether standard error goes to the journal already (systemd says so in
+// JOURNAL_STREAM): then the syslog line is the one copy there.
+bool StderrIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    unsigned long long dev = 0, ino = 0;
+    return stream && std::sscanf(stream, "%llu:%llu", &dev, &ino) == 2 && fstat(STDERR_FILENO, &st) == 0 &&
+           st.st_dev == dev && st.st_ino == ino;
+}
+
 void SystemLog(const std::string& line) {
     static bool opened = false;
+    static bool mirror = true;
     if (!opened) {
         openlog(program_invocation_short_name, LOG_PID, LOG_DAEMON);
+        mirror = !StderrIsJournal();
         opened = true;
     }
     syslog(LOG_NOTICE, "%s", line.c_str());
+    if (!mirror) return;
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }
