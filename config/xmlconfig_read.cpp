@@ -405,8 +405,9 @@ void CollectForeign(pugi::xml_node dict, DictKind kind, const std::string& path,
             continue;
         }
         StringWriter w(out[path]);
-        k.print(w, "\t", pugi::format_indent, pugi::encoding_utf8, depth);
-        v.print(w, "\t", pugi::format_indent, pugi::encoding_utf8, depth);
+        constexpr unsigned kFormat = pugi::format_indent | pugi::format_no_empty_element_tags;
+        k.print(w, "\t", kFormat, pugi::encoding_utf8, depth);
+        v.print(w, "\t", kFormat, pugi::encoding_utf8, depth);
     }
     for (const auto& [key, child] : children) {
         if (!child) continue;

@@ -408,7 +408,7 @@ int Edit(const Options& o, const Change& c) {
 int Run(const Words& args) {
     const Options o = SplitOptions(args);
     const Words& w = o.words;
-    const std::string& command = w[0];
+    const std::string& command = Arg(w, 0, "command: set, show, macro or keys");
     if (command == "set") return Edit(o, ParseSet(w));
     if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and macro import");
     if (command == "keys") {
@@ -441,7 +441,13 @@ int Run(const Words& args) {
 
 }  // namespace
 
-bool IsEditorCommand(const std::string& c) { return c == "set" || c == "show" || c == "macro" || c == "keys"; }
+bool IsEditorCommand(const std::vector<std::string>& args) {
+    size_t i = 0;
+    while (i < args.size() && (args[i] == "--apply" || args[i] == "--file")) i += args[i] == "--file" ? 2 : 1;
+    if (i >= args.size()) return i > 0;
+    const std::string& c = args[i];
+    return c == "set" || c == "show" || c == "macro" || c == "keys";
+}
 
 int RunEditorCommand(const std::vector<std::string>& args) {
     try {
@@ -450,7 +456,7 @@ int RunEditorCommand(const std::vector<std::string>& args) {
         std::fprintf(stderr, "qz5ctl: %s\n", e.what());
         return 1;
     } catch (const std::runtime_error& e) {  // Refusal, WordError
-        std::fprintf(stderr, "qz5ctl: %s: %s\n", args[0].c_str(), e.what());
+        std::fprintf(stderr, "qz5ctl: %s\n", e.what());
         return 2;
     }
 }

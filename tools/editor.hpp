@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-// Whether args[0] names one of these commands.
-bool IsEditorCommand(const std::string& command);
+// Whether the command of args (its first word after any --file FILE and
+// --apply) is one of these.
+bool IsEditorCommand(const std::vector<std::string>& args);
 // Runs it; returns the exit status: 0 done, 2 a refused edit or a usage error
 // (the file untouched), 1 a failure to read, lock, write or apply.
 int RunEditorCommand(const std::vector<std::string>& args);

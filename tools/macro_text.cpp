@@ -13,7 +13,7 @@ constexpr uint32_t kFirstBuiltIn = 208;
 constexpr uint32_t kPressed = 1;
 constexpr uint32_t kReleased = 0;
 // What a built-in action's step stores besides its code.
-constexpr uint32_t kBuiltInFlag = 1;
+constexpr uint32_t kBuiltInFlag = 0;
 
 // The built-in actions from code 208 on, as the text names them.
 const std::vector<std::string> kBuiltIns = {

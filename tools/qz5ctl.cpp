@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     if (args[0] == "settings") return Settings(args);
     if (args[0] == "requests") return FullDownload(args, true);
     if (args[0] == "download") return FullDownload(args, false);
-    if (IsEditorCommand(args[0])) return RunEditorCommand(args);
+    if (IsEditorCommand(args)) return RunEditorCommand(args);
     if (IsBusCommand(args[0])) return RunBusCommand(args);
     return Usage(("unknown command: " + args[0]).c_str());
 }
