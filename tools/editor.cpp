@@ -410,6 +410,7 @@ int Run(const Words& args) {
     const Words& w = o.words;
     const std::string& command = Arg(w, 0, "command: set, show, macro or keys");
     if (command == "set") return Edit(o, ParseSet(w));
+    if (command == "macro" && Arg(w, 1, "export or import") == "import") return Edit(o, ParseImport(w));
     if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and macro import");
     if (command == "keys") {
         NoMore(w, 1);
@@ -421,7 +422,7 @@ int Run(const Words& args) {
         return 0;
     }
     const size_t sub = command == "macro" ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, "macro command") : 2;
-    if (sub == 1) return Edit(o, ParseImport(w));
+    if (sub == 1) return Edit(o, ParseImport(w));  // "Import" and the like
     if (sub == 2) NoMore(w, 1);
     const int p = sub == 0 ? static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1 : 0;
     const int k = sub == 0 ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
