@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,11 @@ const std::string& Arg(const Words& w, size_t i, const std::string& what) {
     return w[i];
 }
 
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 void NoMore(const Words& w, size_t n) {
     if (w.size() > n) throw Refusal("unexpected '" + w[n] + "'");
 }
@@ -133,7 +139,7 @@ Change SetLight(const Words& w) {
             edits.push_back([style](_QZ5_LIGHT& l) { l.LIGHT_STYLE = style; });
         } else if (clause == 1) {
             uint32_t lit[4] = {};
-            if (value != "none") {
+            if (Lower(value) != "none") {
                 for (size_t pos = 0; pos <= value.size();) {
                     const size_t comma = std::min(value.find(',', pos), value.size());
                     lit[Choose(value.substr(pos, comma - pos), kZoneNames, "zone")] = 1;
@@ -202,7 +208,7 @@ Change SetProgKey(int p, int k, const Words& w) {
             const uint32_t option = NumberIn(value, 1, 3, "the repeat option");
             edits.push_back([option](_TKEY_INFO& key) { key.MACRO.REPEAT_OPTION = option; });
         } else {  // on
-            const uint32_t placed = value == "none" ? 0 : KeyCodeOf(value, true) + 1;
+            const uint32_t placed = Lower(value) == "none" ? 0 : KeyCodeOf(value, true) + 1;
             edits.push_back([placed](_TKEY_INFO& key) { key.MAPKEY_KEYCODE = placed; });
         }
     }
@@ -237,17 +243,13 @@ Change ParseSet(const Words& w) {
     }
     const int p = static_cast<int>(NumberIn(what, 1, 3, "the profile")) - 1;
     const std::string& target = Arg(w, 2, "what to set in profile " + what + ": key, shift, T1-T12 or M1-M8");
-    const std::string lower = [&] {
-        std::string s = target;
-        for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        return s;
-    }();
+    const std::string lower = Lower(target);
     if (lower == "key") {
         const uint32_t from = KeyCodeOf(Arg(w, 3, "the key to remap"), true);
         const std::string& to = Arg(w, 4, "the key it produces, or default");
         NoMore(w, 5);
         const int row = LayoutRow(from);
-        const uint32_t value = to == "default" ? from + 1 : KeyCodeOf(to, false) + 1;
+        const uint32_t value = Lower(to) == "default" ? from + 1 : KeyCodeOf(to, false) + 1;
         return ProfileChange(p, [row, value](_QZ5_PROFILE& prof) { prof.KEY[row] = value; });
     }
     if (lower == "shift") {
@@ -410,7 +412,8 @@ int Run(const Words& args) {
     const Words& w = o.words;
     const std::string& command = Arg(w, 0, "command: set, show, macro or keys");
     if (command == "set") return Edit(o, ParseSet(w));
-    if (command == "macro" && Arg(w, 1, "export or import") == "import") return Edit(o, ParseImport(w));
+    const size_t sub = command == "macro" ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, "macro command") : 2;
+    if (sub == 1) return Edit(o, ParseImport(w));
     if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and macro import");
     if (command == "keys") {
         NoMore(w, 1);
@@ -421,8 +424,6 @@ int Run(const Words& args) {
         std::printf("%s\n", others.c_str());
         return 0;
     }
-    const size_t sub = command == "macro" ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, "macro command") : 2;
-    if (sub == 1) return Edit(o, ParseImport(w));  // "Import" and the like
     if (sub == 2) NoMore(w, 1);
     const int p = sub == 0 ? static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1 : 0;
     const int k = sub == 0 ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
@@ -433,7 +434,9 @@ int Run(const Words& args) {
         std::fputs(SettingsSummary(*rec).c_str(), stdout);
     } else {
         const _TKEY_INFO& key = ProgKey(rec->PROFILE[p], k);
-        std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), key.MACRO.MACRONAME,
+        std::string name = key.MACRO.MACRONAME;  // on the comment line, whatever it holds
+        for (char& c : name) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), name.c_str(),
                     key.MACRO.LENGTH, MacroText(key.MACRO).c_str());
     }
     std::fflush(stdout);
