@@ -2,6 +2,7 @@
 // the configuration record m_Config, and the factory defaults.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -58,8 +59,20 @@ private:
 
 // Factory defaults into any record.
 void InitialConfigInto(_QZ5_CONFIG& rec);
-// The settings file as XML text, as the writer stores it.
-std::string SettingsXml(const _QZ5_CONFIG& rec);
+// Entries of a settings file that the record does not hold (another settings
+// application may keep its own), by the dictionary that holds them: its path
+// of keys from the root ("" the root, "PROFILE_2/TKEYINFO_3/MACRO"), and the
+// entries as XML text, indented for the writer.
+using ForeignEntries = std::map<std::string, std::string>;
+// The foreign entries of a settings file's text: those of every dictionary the
+// record is read from, except the macro steps (KEYMAP_n), which are the
+// record's. Empty when the text is not a property-list dictionary.
+ForeignEntries ReadForeignEntries(const std::string& xml);
+
+// The settings file as XML text, as the writer stores it; with foreign
+// entries, each goes at the end of its dictionary when the record writes that
+// dictionary.
+std::string SettingsXml(const _QZ5_CONFIG& rec, const ForeignEntries* foreign = nullptr);
 // Writes rec as a settings file to path, atomically: a temporary file in the
 // same folder, fsync, rename, fsync of the folder. Returns success.
 bool WriteSettingsFrom(const _QZ5_CONFIG& rec, const std::string& path);

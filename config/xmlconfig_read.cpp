@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -330,4 +331,102 @@ std::optional<std::string> xmlconfig::GetSubString(size_t* pos, const std::strin
     std::string token = srcString.substr(*pos, comma - *pos);
     *pos = comma + 1;
     return token;
+}
+
+namespace {
+
+// The dictionaries the record is read from, and the keys the record holds in each.
+enum class DictKind { Root, Light, Profile, KeyInfo, Macro, Step, Shift, None };
+
+// What the record makes of key in a dictionary of this kind: DictKind::None
+// when the record does not hold it; for a key it holds, the kind of
+// dictionary its value is read as, None for a leaf.
+std::optional<DictKind> OwnedKey(DictKind kind, std::string_view key) {
+    auto any = [&](std::initializer_list<std::string_view> names) {
+        for (auto n : names)
+            if (key == n) return true;
+        return false;
+    };
+    switch (kind) {
+        case DictKind::Root:
+            if (any({"PROFILE_ID", "GAME_MODE"})) return DictKind::None;
+            if (key == "LIGHT_OPTION") return DictKind::Light;
+            if (IndexedKey(key, "PROFILE_", kProfileCount)) return DictKind::Profile;
+            break;
+        case DictKind::Light:
+            if (any({"LIGHT_STYLE", "WASDLIGHT", "DIRECTLIGHT", "NUMBERLIGHT", "PELLFLAGLIGHT"})) return DictKind::None;
+            break;
+        case DictKind::Profile:
+            if (IndexedKey(key, "KEY_", kKeySlotCount)) return DictKind::None;
+            if (IndexedKey(key, "TKEYINFO_", kTKeyCount) || IndexedKey(key, "MAPPINGKEYINFO_", kMappingKeyCount))
+                return DictKind::KeyInfo;
+            if (key == "INSTANT_SHIFT") return DictKind::Shift;
+            break;
+        case DictKind::KeyInfo:
+            if (any({"FUNCID", "LAUNCHPATH", "SINGLE_KEYCODE", "MAPKEY_KEYCODE"})) return DictKind::None;
+            if (key == "MACRO") return DictKind::Macro;
+            break;
+        case DictKind::Macro:
+            if (any({"MACRONAME", "LENGTH", "REPEAT_OPTION", "REPEAT_TIMES"})) return DictKind::None;
+            if (IndexedKey(key, "KEYMAP_", kMacroStepMax)) return DictKind::Step;
+            break;
+        case DictKind::Step:
+            if (any({"KEYCODE", "KEYFLAG"})) return DictKind::None;
+            break;
+        case DictKind::Shift:
+            if (any({"PREKEY", "NEXTKEY"})) return DictKind::None;
+            break;
+        case DictKind::None:
+            break;
+    }
+    return std::nullopt;
+}
+
+struct StringWriter : pugi::xml_writer {
+    std::string& out;
+    explicit StringWriter(std::string& o) : out(o) {}
+    void write(const void* data, size_t size) override { out.append(static_cast<const char*>(data), size); }
+};
+
+// Collects the foreign entries of dict (at path, its entries depth levels
+// deep in the writer's indentation) and of the dictionaries below it that the
+// record is read from. Of a key the record holds more than once, the last
+// occurrence is the one read, and the one walked.
+void CollectForeign(pugi::xml_node dict, DictKind kind, const std::string& path, unsigned depth,
+                    ForeignEntries& out) {
+    std::map<std::string, pugi::xml_node> children;
+    for (pugi::xml_node k = dict.child("key"); k; k = k.next_sibling("key")) {
+        const pugi::xml_node v = NextElement(k);
+        if (!v) continue;
+        const std::string key = k.first_child() ? TextOf(k) : std::string(k.value());
+        const auto owned = OwnedKey(kind, key);
+        if (owned) {
+            if (*owned != DictKind::None) children[key] = DictOrNull(v);
+            continue;
+        }
+        StringWriter w(out[path]);
+        constexpr unsigned kFormat = pugi::format_indent | pugi::format_no_empty_element_tags;
+        k.print(w, "\t", kFormat, pugi::encoding_utf8, depth);
+        v.print(w, "\t", kFormat, pugi::encoding_utf8, depth);
+    }
+    for (const auto& [key, child] : children) {
+        if (!child) continue;
+        const DictKind childKind = *OwnedKey(kind, key);
+        CollectForeign(child, childKind, path.empty() ? key : path + "/" + key, depth + 1, out);
+    }
+}
+
+}  // namespace
+
+ForeignEntries ReadForeignEntries(const std::string& xml) {
+    ForeignEntries out;
+    std::string buffer = xml;
+    pugi::xml_document doc;
+    if (buffer.empty() || !doc.load_buffer_inplace(buffer.data(), buffer.size(), kParseOptions) ||
+        !IsPropertyListDict(doc))
+        return out;
+    const pugi::xml_node root =
+        doc.document_element().find_child([](pugi::xml_node c) { return c.type() == pugi::node_element; });
+    CollectForeign(root, DictKind::Root, "", 1, out);
+    return out;
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "config/build_config.hpp"
 #include "config/xmlconfig.hpp"
@@ -13,7 +14,7 @@ namespace {
 // Builds an XML property list, indented with tabs.
 class PlistWriter {
 public:
-    explicit PlistWriter(std::string& out) : out_(out) {}
+    PlistWriter(std::string& out, const ForeignEntries* foreign) : out_(out), foreign_(foreign) {}
 
     void Begin() {
         out_ +=
@@ -29,8 +30,17 @@ public:
         Indent();
         out_ += "<dict>\n";
         ++depth_;
+        if (!foreign_) return;
+        paths_.push_back(paths_.empty() || !key ? std::string()
+                         : paths_.back().empty() ? std::string(key)
+                                                 : paths_.back() + "/" + key);
     }
     void CloseDict() {
+        if (foreign_) {
+            const auto it = foreign_->find(paths_.back());
+            if (it != foreign_->end()) out_ += it->second;
+            paths_.pop_back();
+        }
         --depth_;
         Indent();
         out_ += "</dict>\n";
@@ -104,6 +114,8 @@ private:
 
     std::string& out_;
     int depth_ = 0;
+    const ForeignEntries* foreign_;
+    std::vector<std::string> paths_;  // of the open dictionaries, with foreign entries only
 };
 
 void WriteKeyInfo(PlistWriter& w, const char* key, const _TKEY_INFO& info) {
@@ -148,7 +160,7 @@ void xmlconfig::InitialProfile(int profile) {
     for (int k = 0; k < kKeySlotCount; ++k) m_Config.PROFILE[profile].KEY[k] = StdKeyInfo[k].vkey + 1;
 }
 
-std::string SettingsXml(const _QZ5_CONFIG& rec) {
+std::string SettingsXml(const _QZ5_CONFIG& rec, const ForeignEntries* foreign) {
     std::string out;
     size_t steps = 0;
     for (const auto& p : rec.PROFILE) {
@@ -157,7 +169,7 @@ std::string SettingsXml(const _QZ5_CONFIG& rec) {
     }
     out.reserve(64 * 1024 + steps * 160);
 
-    PlistWriter w(out);
+    PlistWriter w(out, foreign);
     w.Begin();
     w.OpenDict(nullptr);
     w.Integer("PROFILE_ID", rec.PROFILE_ID);

@@ -91,7 +91,12 @@ void PutU16(uint8_t* at, uint32_t value) {
 
 }  // namespace
 
-uint32_t Preferences::GetMacroInfo(uint32_t keyIndex, const _TKEY_INFO* key, uint8_t* out) {
+namespace {
+
+// The encoding of one key's action; usageOf gives the HID usage of a macOS
+// key code. The length does not depend on usageOf.
+template <typename UsageOf>
+uint32_t EncodeAction(uint32_t keyIndex, const _TKEY_INFO* key, uint8_t* out, UsageOf usageOf) {
     uint32_t n = 0;
     auto put = [&](uint8_t b) {
         if (out) out[n] = b;
@@ -99,7 +104,7 @@ uint32_t Preferences::GetMacroInfo(uint32_t keyIndex, const _TKEY_INFO* key, uin
     };
     switch (key->FUNCID) {
         case 1:
-            put(MacCodeToUsageCode(static_cast<uint8_t>(key->SINGLE_KEYCODE & 0xFF)));
+            put(usageOf(static_cast<uint8_t>(key->SINGLE_KEYCODE & 0xFF)));
             return n;
         case 3:
             put(static_cast<uint8_t>(keyIndex + 1));
@@ -121,7 +126,7 @@ uint32_t Preferences::GetMacroInfo(uint32_t keyIndex, const _TKEY_INFO* key, uin
             put(static_cast<uint8_t>(flag & 0xFF));
         } else if (code < kFirstBuiltIn) {  // key press or release
             put(0x84);
-            put(MacCodeToUsageCode(static_cast<uint8_t>((code - 1) & 0xFF)));
+            put(usageOf(static_cast<uint8_t>((code - 1) & 0xFF)));
             put(flag == 1 ? 0x01 : 0x00);
         } else if (code < kFirstBuiltIn + std::size(kBuiltIns)) {
             const BuiltIn& b = kBuiltIns[code - kFirstBuiltIn];
@@ -134,6 +139,23 @@ uint32_t Preferences::GetMacroInfo(uint32_t keyIndex, const _TKEY_INFO* key, uin
         put(0x01);
     }
     return n;
+}
+
+}  // namespace
+
+uint32_t Preferences::GetMacroInfo(uint32_t keyIndex, const _TKEY_INFO* key, uint8_t* out) {
+    return EncodeAction(keyIndex, key, out, [this](uint8_t mac) { return MacCodeToUsageCode(mac); });
+}
+
+uint32_t ActionLength(uint32_t keyIndex, const _TKEY_INFO& key) {
+    return EncodeAction(keyIndex, &key, nullptr, [](uint8_t) { return uint8_t{0}; });
+}
+
+uint32_t MacroMemoryUse(const _QZ5_PROFILE& profile) {
+    uint32_t total = 0;
+    for (int k = 0; k < kProgKeyCount; ++k)
+        if (HasAction(KeyInfo(profile, k).FUNCID)) total += ActionLength(static_cast<uint32_t>(k), KeyInfo(profile, k));
+    return total;
 }
 
 void Preferences::MakeAndSendMacroIndextoDevice(int profile) {

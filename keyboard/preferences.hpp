@@ -135,6 +135,13 @@ inline constexpr int kMacroBlockSize = 4096;
 inline constexpr int kMappingTableSize = 63;
 inline constexpr unsigned kCommandPauseUs = 500000;
 
+// The length of the encoding of one programmable key's action (key index
+// 0-19), as GetMacroInfo measures it, without a Preferences object.
+uint32_t ActionLength(uint32_t keyIndex, const _TKEY_INFO& key);
+// The bytes of macro memory a profile's 20 actions take when each is sent
+// whole; a download sends every action only when this is at most kMacroStreamSize.
+uint32_t MacroMemoryUse(const _QZ5_PROFILE& profile);
+
 // Whether row k of StdKeyInfo describes a key (rows 102-159 describe none).
 bool StdRowHasKey(int row);
 // The matrix position of the key a mapping key is placed on, given its

@@ -12,6 +12,7 @@
 #include "platform/log.hpp"
 #include "platform/usb.hpp"
 #include "tools/bus_commands.hpp"
+#include "tools/editor.hpp"
 #include "tools/settings_summary.hpp"
 
 namespace {
@@ -32,6 +33,10 @@ constexpr const char* kUsage =
     "                              the same full download, sent to every attached\n"
     "                              keyboard, with the keyboard's pauses\n"
     "\n"
+    "commands that edit the settings, in words (each takes --file FILE and,\n"
+    "where it changes something, --apply):\n"
+    "%s"
+    "\n"
     "commands that talk to a running qz5d (on the session bus):\n"
     "%s"
     "\n"
@@ -40,7 +45,7 @@ constexpr const char* kUsage =
     "\n"
     "The daemon's settings file is $QZ5_SETTINGS_FILE when set.\n";
 
-void PrintUsage(std::FILE* out) { std::fprintf(out, kUsage, kBusCommandsUsage); }
+void PrintUsage(std::FILE* out) { std::fprintf(out, kUsage, kEditorUsage, kBusCommandsUsage); }
 
 int Usage(const char* problem) {
     std::fprintf(stderr, "qz5ctl: %s\n", problem);
@@ -137,6 +142,7 @@ int main(int argc, char** argv) {
     if (args[0] == "settings") return Settings(args);
     if (args[0] == "requests") return FullDownload(args, true);
     if (args[0] == "download") return FullDownload(args, false);
+    if (IsEditorCommand(args)) return RunEditorCommand(args);
     if (IsBusCommand(args[0])) return RunBusCommand(args);
     return Usage(("unknown command: " + args[0]).c_str());
 }

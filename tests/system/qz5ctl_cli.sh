@@ -30,7 +30,7 @@ XML
 out=$("$qz5ctl" settings show "$work/custom.xml")
 # The current profile, a remapped key, a launch action, where a mapping key
 # sits, an instant-shift modifier.
-for want in "current profile: 2" "1 -> A" 'T1: launch "/usr/bin/calc"' "M1 on F1: single key A" "previous Shift"; do
+for want in "current profile: 2" "key 1 -> A" 'T1: launch "/usr/bin/calc"' "M1 on F1: key A" "previous Shift"; do
   check "show prints '$want'" 'grep -qF "$want" <<<"$out"'
 done
 help=$("$qz5ctl" --help)

@@ -1,0 +1,466 @@
+#include "tools/editor.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <memory>
+
+#include "config/key_names.hpp"
+#include "config/xmlconfig.hpp"
+#include "keyboard/preferences.hpp"
+#include "platform/file_io.hpp"
+#include "tools/bus_commands.hpp"
+#include "tools/macro_text.hpp"
+#include "tools/settings_summary.hpp"
+#include "tools/words.hpp"
+
+const char* const kEditorUsage =
+    "  set profile N               make profile N (1-3) the current one\n"
+    "  set game on|off             game mode\n"
+    "  set light [style N] [zones LIST] [ZONE on|off]...\n"
+    "                              light style (0-4); LIST: the lit zones among\n"
+    "                              wasd, arrows, numbers, flag, comma-separated, or none\n"
+    "  set P key KEY TARGET|default\n"
+    "                              in profile P (1-3) the key KEY produces TARGET\n"
+    "  set P TKEY WHAT...          a T-key (T1-T12) or mapping key (M1-M8) of\n"
+    "                              profile P; WHAT is one or more of: none,\n"
+    "                              key KEY, macro, launch PATH, name TEXT (the\n"
+    "                              macro's name), repeat 1|2|3, on KEY|none (where\n"
+    "                              a mapping key sits)\n"
+    "  set P shift [next MOD] [previous MOD]\n"
+    "                              the instant-shift modifiers: none, alt, control, shift\n"
+    "  show                        print every setting, in the words set takes\n"
+    "  macro export P TKEY         print the macro of a key, one step a line\n"
+    "  macro import P TKEY FILE|-  replace the macro of a key with FILE's steps:\n"
+    "                              press/release/tap KEY, delay N, click left|right|middle,\n"
+    "                              wheel up|down, pageup, pagedown, copy, paste, undo,\n"
+    "                              backspace, cut, selectall, find, print, save, new,\n"
+    "                              raw KEYCODE KEYFLAG; # comments\n"
+    "  keys                        list the key names\n"
+    "\n"
+    "These edit the daemon's settings file, or FILE with --file FILE; key names\n"
+    "are those `show` prints (any case; a unique beginning such as caps will do).\n"
+    "--apply then makes a running qz5d send the change to the keyboard (a\n"
+    "profile edit is sent in full and saved there).\n";
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+// A usage mistake or a refused edit: the file is left alone, exit 2.
+struct Refusal : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// The file cannot be read, locked or written: exit 1.
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const std::string& Arg(const Words& w, size_t i, const std::string& what) {
+    if (i >= w.size()) throw Refusal("missing " + what);
+    return w[i];
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+void NoMore(const Words& w, size_t n) {
+    if (w.size() > n) throw Refusal("unexpected '" + w[n] + "'");
+}
+
+// Text for a 256-byte field of the record: at most 255 bytes of UTF-8 without
+// control characters, so that it reads back exactly as given.
+std::string CheckedText(const std::string& s, const std::string& what) {
+    if (s.size() >= kTextSize)
+        throw Refusal(what + " is " + std::to_string(s.size()) + " bytes; at most " +
+                      std::to_string(kTextSize - 1) + " fit");
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        bool ok = len != 0 && i + len <= s.size() && !(c < 0x20 || c == 0x7F) && c != 0xC0 && c != 0xC1 && c <= 0xF4;
+        for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (!ok) throw Refusal(what + " holds a control character or is not UTF-8");
+        i += len;
+    }
+    return s;
+}
+
+void CopyText(char (&field)[kTextSize], const std::string& text) {
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, text.data(), text.size());
+}
+
+_TKEY_INFO& ProgKey(_QZ5_PROFILE& p, int index) {
+    return index < kTKeyCount ? p.TKEYINFO[index] : p.MAPPINGKEYINFO[index - kTKeyCount];
+}
+
+int LayoutRow(uint32_t vkey) {
+    for (int r = 0; r < kStdKeyRowsInUse; ++r)
+        if (StdKeyInfo[r].vkey == vkey) return r;
+    return -1;
+}
+
+// One change to the record, and what makes a running qz5d send it.
+struct Change {
+    std::function<void(_QZ5_CONFIG&)> edit;
+    int profile = -1;  // the profile it changes, whose macro memory must hold it
+    int macroKey = -1;  // a key whose macro it replaces: measured as a macro
+    Words apply;        // the bus command for --apply
+};
+
+Change ProfileChange(int p, std::function<void(_QZ5_PROFILE&)> edit) {
+    Change c;
+    c.profile = p;
+    c.edit = [p, edit](_QZ5_CONFIG& rec) { edit(rec.PROFILE[p]); };
+    c.apply = {"apply", std::to_string(p + 1), "--save"};
+    return c;
+}
+
+Change SetLight(const Words& w) {
+    std::vector<std::function<void(_QZ5_LIGHT&)>> edits;
+    for (size_t i = 2; i < w.size() || edits.empty(); i += 2) {
+        static const Words kClauses = {"style", "zones", "wasd", "arrows", "numbers", "flag"};
+        const size_t clause = Choose(Arg(w, i, "what to set: style, zones or a zone"), kClauses, "light setting");
+        const std::string& value = Arg(w, i + 1, "the value of " + kClauses[clause]);
+        if (clause == 0) {
+            const uint32_t style = NumberIn(value, 0, 4, "the light style");
+            edits.push_back([style](_QZ5_LIGHT& l) { l.LIGHT_STYLE = style; });
+        } else if (clause == 1) {
+            uint32_t lit[4] = {};
+            if (Lower(value) != "none") {
+                for (size_t pos = 0; pos <= value.size();) {
+                    const size_t comma = std::min(value.find(',', pos), value.size());
+                    lit[Choose(value.substr(pos, comma - pos), kZoneNames, "zone")] = 1;
+                    pos = comma + 1;
+                }
+            }
+            edits.push_back([=](_QZ5_LIGHT& l) {
+                l.WASDLIGHT = lit[0], l.DIRECTLIGHT = lit[1], l.NUMBERLIGHT = lit[2], l.PELLFLAGLIGHT = lit[3];
+            });
+        } else {
+            const uint32_t on = static_cast<uint32_t>(Choose(value, {"off", "on"}, "zone state"));
+            uint32_t _QZ5_LIGHT::*const fields[] = {&_QZ5_LIGHT::WASDLIGHT, &_QZ5_LIGHT::DIRECTLIGHT,
+                                                    &_QZ5_LIGHT::NUMBERLIGHT, &_QZ5_LIGHT::PELLFLAGLIGHT};
+            const auto field = fields[clause - 2];
+            edits.push_back([=](_QZ5_LIGHT& l) { l.*field = on; });
+        }
+    }
+    Change c;
+    c.edit = [edits](_QZ5_CONFIG& rec) {
+        for (const auto& e : edits) e(rec.LIGHT_OPTION);
+    };
+    c.apply = {"lighting"};
+    return c;
+}
+
+// A launch path as the daemon will open it: "~/" is the home folder, and a
+// relative path is taken from the current folder.
+std::string LaunchPath(const std::string& path) {
+    std::string full = path;
+    const char* home = std::getenv("HOME");
+    if (full.rfind("~/", 0) == 0 && home) full = home + full.substr(1);
+    if (!full.empty() && full[0] != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd)) full = std::string(cwd) + "/" + full;
+    }
+    return CheckedText(full, "the launch path");
+}
+
+Change SetProgKey(int p, int k, const Words& w) {
+    const bool mapping = k >= kTKeyCount;
+    std::vector<std::function<void(_TKEY_INFO&)>> edits;
+    for (size_t i = 3; i < w.size() || edits.empty();) {
+        Words clauses = {"none", "key", "macro", "launch", "name", "repeat"};
+        if (mapping) clauses.push_back("on");
+        const std::string& clause = clauses[Choose(Arg(w, i, "what to set: none, key KEY, macro, launch PATH, name TEXT, repeat N" +
+                                                                 std::string(mapping ? ", on KEY" : "")),
+                                                   clauses, "setting for " + ProgKeyName(k))];
+        if (clause == "none" || clause == "macro") {
+            const uint32_t func = clause == "none" ? 0 : 2;
+            edits.push_back([func](_TKEY_INFO& key) { key.FUNCID = func; });
+            i += 1;
+            continue;
+        }
+        const std::string& value = Arg(w, i + 1, "the value of " + clause);
+        i += 2;
+        if (clause == "key") {
+            const uint32_t code = KeyCodeOf(value, false);
+            edits.push_back([code](_TKEY_INFO& key) { key.FUNCID = 1, key.SINGLE_KEYCODE = code; });
+        } else if (clause == "launch") {
+            const std::string path = LaunchPath(value);
+            edits.push_back([path](_TKEY_INFO& key) { key.FUNCID = 3, CopyText(key.LAUNCHPATH, path); });
+        } else if (clause == "name") {
+            const std::string name = CheckedText(value, "the macro's name");
+            edits.push_back([name](_TKEY_INFO& key) { CopyText(key.MACRO.MACRONAME, name); });
+        } else if (clause == "repeat") {
+            const uint32_t option = NumberIn(value, 1, 3, "the repeat option");
+            edits.push_back([option](_TKEY_INFO& key) { key.MACRO.REPEAT_OPTION = option; });
+        } else {  // on
+            const uint32_t placed = Lower(value) == "none" ? 0 : KeyCodeOf(value, true) + 1;
+            edits.push_back([placed](_TKEY_INFO& key) { key.MAPKEY_KEYCODE = placed; });
+        }
+    }
+    return ProfileChange(p, [k, edits](_QZ5_PROFILE& prof) {
+        for (const auto& e : edits) e(ProgKey(prof, k));
+    });
+}
+
+Change ParseSet(const Words& w) {
+    const std::string& what = Arg(w, 1, "what to set: profile, game, light or a profile number (1-3)");
+    if (what.find_first_not_of("0123456789") != std::string::npos) {
+        try {
+            const size_t s = Choose(what, {"profile", "game", "light"}, "setting");
+            if (s == 2) return SetLight(w);
+            Change c;
+            if (s == 0) {
+                const uint32_t n = NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile");
+                c.edit = [n](_QZ5_CONFIG& rec) { rec.PROFILE_ID = n - 1; };
+                c.apply = {"select", w[2]};
+            } else {
+                const uint32_t on = static_cast<uint32_t>(Choose(Arg(w, 2, "on or off"), {"off", "on"}, "game mode"));
+                c.edit = [on](_QZ5_CONFIG& rec) { rec.GAME_MODE = on; };
+                c.apply = {"game", on ? "on" : "off"};
+            }
+            NoMore(w, 3);
+            return c;
+        } catch (const WordError& e) {
+            if (std::string(e.what()).rfind("no setting", 0) == 0)
+                throw WordError(std::string(e.what()) + ", or a profile number (1-3)");
+            throw;
+        }
+    }
+    const int p = static_cast<int>(NumberIn(what, 1, 3, "the profile")) - 1;
+    const std::string& target = Arg(w, 2, "what to set in profile " + what + ": key, shift, T1-T12 or M1-M8");
+    const std::string lower = Lower(target);
+    if (lower == "key") {
+        const uint32_t from = KeyCodeOf(Arg(w, 3, "the key to remap"), true);
+        const std::string& to = Arg(w, 4, "the key it produces, or default");
+        NoMore(w, 5);
+        const int row = LayoutRow(from);
+        const uint32_t value = Lower(to) == "default" ? from + 1 : KeyCodeOf(to, false) + 1;
+        return ProfileChange(p, [row, value](_QZ5_PROFILE& prof) { prof.KEY[row] = value; });
+    }
+    if (lower == "shift") {
+        std::vector<std::pair<bool, uint32_t>> sides;
+        for (size_t i = 3; i < w.size() || sides.empty(); i += 2) {
+            const bool next = Choose(Arg(w, i, "next or previous"), {"previous", "next"}, "instant-shift side") == 1;
+            const uint32_t mod = static_cast<uint32_t>(Choose(Arg(w, i + 1, "the modifier"), kModifierNames, "modifier"));
+            sides.emplace_back(next, mod);
+        }
+        return ProfileChange(p, [sides](_QZ5_PROFILE& prof) {
+            for (const auto& [next, mod] : sides) (next ? prof.INSTANT_SHIFT.NEXTKEY : prof.INSTANT_SHIFT.PREKEY) = mod;
+        });
+    }
+    int k = -1;
+    try {
+        k = ProgKeyIndex(target);
+    } catch (const WordError&) {
+        throw Refusal("no setting '" + target + "' in a profile; expected key, shift, T1-T12 or M1-M8");
+    }
+    return SetProgKey(p, k, w);
+}
+
+std::string ReadInput(const std::string& source) {
+    if (source == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
+    std::string text;
+    if (!ReadWholeFile(source, text)) throw Failure("cannot read " + source);
+    return text;
+}
+
+Change ParseImport(const Words& w) {
+    const int p = static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1;
+    const int k = ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)"));
+    const std::string& source = Arg(w, 4, "the macro's FILE, or - for standard input");
+    NoMore(w, 5);
+    std::vector<std::string> notes;
+    const auto steps = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(ReadInput(source), notes));
+    for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s: %s\n", source.c_str(), n.c_str());
+    Change c = ProfileChange(p, [k, steps](_QZ5_PROFILE& prof) {
+        _MACRO_INFO& m = ProgKey(prof, k).MACRO;
+        std::memset(m.KEYMAP, 0, sizeof m.KEYMAP);
+        std::copy(steps->begin(), steps->end(), m.KEYMAP);
+        m.LENGTH = static_cast<uint32_t>(steps->size());
+    });
+    c.macroKey = k;
+    return c;
+}
+
+// What a profile's actions take of the macro memory; with macroKey, that key
+// counted as playing its macro.
+uint32_t MemoryUse(const _QZ5_PROFILE& prof, int macroKey) {
+    uint32_t use = MacroMemoryUse(prof);
+    if (macroKey < 0) return use;
+    const _TKEY_INFO& key = macroKey < kTKeyCount ? prof.TKEYINFO[macroKey] : prof.MAPPINGKEYINFO[macroKey - kTKeyCount];
+    auto asMacro = std::make_unique<_TKEY_INFO>(key);
+    asMacro->FUNCID = 2;
+    const auto k = static_cast<uint32_t>(macroKey);
+    return use - ActionLength(k, key) + ActionLength(k, *asMacro);
+}
+
+// The file a path names, through any symbolic links: an edit replaces the
+// link's target and leaves the link as it is.
+std::string ThroughLinks(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        std::string link(4096, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0 || static_cast<size_t>(n) >= link.size()) throw Failure("cannot read the link " + target);
+        link.resize(static_cast<size_t>(n));
+        const size_t slash = target.rfind('/');
+        target = link[0] == '/' || slash == std::string::npos ? link : target.substr(0, slash + 1) + link;
+    }
+    throw Failure(path + ": too many levels of symbolic links");
+}
+
+// An exclusive lock on FILE.lock beside the settings file, for as long as it lives.
+class EditLock {
+public:
+    explicit EditLock(const std::string& file) {
+        const std::string path = file + ".lock";
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) throw Failure("cannot make the lock file " + path + ": " + std::strerror(errno));
+        while (::flock(fd_, LOCK_EX) != 0)
+            if (errno != EINTR) throw Failure("cannot lock " + path + ": " + std::strerror(errno));
+    }
+    ~EditLock() { ::close(fd_); }
+    EditLock(const EditLock&) = delete;
+    EditLock& operator=(const EditLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// The settings in path, read as the daemon reads them; text gets the file's
+// text. A missing or empty file gives the factory defaults, and says so; a
+// file the daemon cannot read is not replaced.
+std::unique_ptr<_QZ5_CONFIG> Load(const std::string& path, std::string& text) {
+    auto rec = std::make_unique<_QZ5_CONFIG>();
+    std::memset(rec.get(), 0, sizeof *rec);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        std::fprintf(stderr, "qz5ctl: %s does not exist yet; starting from the factory defaults\n", path.c_str());
+        InitialConfigInto(*rec);
+        return rec;
+    }
+    if (!ReadWholeFile(path, text)) throw Failure("cannot read " + path);
+    if (text.empty()) {
+        std::fprintf(stderr, "qz5ctl: %s is empty; starting from the factory defaults\n", path.c_str());
+        InitialConfigInto(*rec);
+    } else if (!xmlconfig().ReadFileInto(path, *rec)) {
+        throw Failure(path + " is not a settings file qz5d can read; left as it is "
+                      "(qz5ctl settings init FILE writes a new one)");
+    }
+    return rec;
+}
+
+struct Options {
+    std::string file;
+    bool apply = false;
+    Words words;
+};
+
+Options SplitOptions(const Words& args) {
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--apply") o.apply = true;
+        else if (args[i] == "--file") o.file = Arg(args, ++i, "the FILE after --file");
+        else o.words.push_back(args[i]);
+    }
+    if (o.file.empty()) o.file = SettingsFilePath();
+    return o;
+}
+
+int Edit(const Options& o, const Change& c) {
+    {
+        const std::string target = ThroughLinks(o.file);
+        EditLock lock(target);
+        std::string text;
+        auto rec = Load(target, text);
+        const uint32_t before = c.profile >= 0 ? MemoryUse(rec->PROFILE[c.profile], c.macroKey) : 0;
+        c.edit(*rec);
+        if (c.profile >= 0) {
+            const uint32_t after = MemoryUse(rec->PROFILE[c.profile], c.macroKey);
+            if (after > static_cast<uint32_t>(kMacroStreamSize) && after > before)
+                throw Refusal("profile " + std::to_string(c.profile + 1) + "'s keys would take " +
+                              std::to_string(after) + " bytes of the keyboard's " +
+                              std::to_string(kMacroStreamSize) + "-byte macro memory, " +
+                              std::to_string(after - kMacroStreamSize) + " bytes over; nothing changed");
+        }
+        const ForeignEntries foreign = ReadForeignEntries(text);
+        if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
+            throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
+    }
+    return o.apply ? RunBusCommand(c.apply) : 0;
+}
+
+int Run(const Words& args) {
+    const Options o = SplitOptions(args);
+    const Words& w = o.words;
+    const std::string& command = Arg(w, 0, "command: set, show, macro or keys");
+    if (command == "set") return Edit(o, ParseSet(w));
+    const size_t sub = command == "macro" ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, "macro command") : 2;
+    if (sub == 1) return Edit(o, ParseImport(w));
+    if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and macro import");
+    if (command == "keys") {
+        NoMore(w, 1);
+        std::printf("keys of the keyboard: %s\nother keys: ", KeyNameList(true).c_str());
+        std::string others;
+        for (uint32_t v = 0; v < 128; ++v)
+            if (HasKeyName(v) && LayoutRow(v) < 0) others += (others.empty() ? "" : ", ") + MacKeyName(v);
+        std::printf("%s\n", others.c_str());
+        return 0;
+    }
+    if (sub == 2) NoMore(w, 1);
+    const int p = sub == 0 ? static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1 : 0;
+    const int k = sub == 0 ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
+    if (sub == 0) NoMore(w, 4);
+    std::string text;
+    const auto rec = Load(ThroughLinks(o.file), text);
+    if (sub == 2) {
+        std::fputs(SettingsSummary(*rec).c_str(), stdout);
+    } else {
+        const _TKEY_INFO& key = ProgKey(rec->PROFILE[p], k);
+        std::string name = key.MACRO.MACRONAME;  // on the comment line, whatever it holds
+        for (char& c : name) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+        std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), name.c_str(),
+                    key.MACRO.LENGTH, MacroText(key.MACRO).c_str());
+    }
+    std::fflush(stdout);
+    return std::ferror(stdout) ? 1 : 0;
+}
+
+}  // namespace
+
+bool IsEditorCommand(const std::vector<std::string>& args) {
+    size_t i = 0;
+    while (i < args.size() && (args[i] == "--apply" || args[i] == "--file")) i += args[i] == "--file" ? 2 : 1;
+    if (i >= args.size()) return i > 0;
+    const std::string& c = args[i];
+    return c == "set" || c == "show" || c == "macro" || c == "keys";
+}
+
+int RunEditorCommand(const std::vector<std::string>& args) {
+    try {
+        return Run(args);
+    } catch (const Failure& e) {
+        std::fprintf(stderr, "qz5ctl: %s\n", e.what());
+        return 1;
+    } catch (const std::runtime_error& e) {  // Refusal, WordError
+        std::fprintf(stderr, "qz5ctl: %s\n", e.what());
+        return 2;
+    }
+}

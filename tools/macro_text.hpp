@@ -1,0 +1,22 @@
+// Macros as text, one step a line:
+//   press KEY / release KEY / tap KEY (a press and a release)
+//   delay N
+//   click left|right|middle / wheel up|down
+//   pageup pagedown copy paste undo backspace cut selectall find print save new
+//   raw KEYCODE KEYFLAG (a step exactly as the settings file stores it)
+// "#" starts a comment; blank lines are ignored. Steps print in this form and
+// read back to the same record.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "config/qz5_config.hpp"
+
+// The steps of a macro, one a line.
+std::string MacroText(const _MACRO_INFO& macro);
+
+// The steps of a macro text. Throws WordError naming the line of the first
+// mistake, or the steps over kMacroStepMax. notes gets what the keyboard will
+// make of a step differently from what it says (delays over 65535).
+std::vector<_KEYMAP_INFO> ParseMacroText(const std::string& text, std::vector<std::string>& notes);
