@@ -1,10 +1,9 @@
 // Runs under qz5-emulator and checks what a program sees of the emulated
-// keyboards through libusb, libudev and hidraw. One scenario per run:
+// keyboards through libusb, libudev and hidraw. One scenario per run (plugging
+// and unplugging are driven through the daemon's own system tests):
 //
 //   emulator_client two LOG PROFILE     (emulator started with --keyboards 2)
 //   emulator_client reports FIFO
-//   emulator_client hotplug FIFO        (emulator started with --unplugged)
-//   emulator_client idle FIFO
 //   emulator_client sigterm             (exits 42 once SIGTERM arrives)
 //   emulator_client timing FIFO         (prints the cost of requests and reports)
 //
@@ -162,12 +161,6 @@ std::map<std::string, int> HidrawNodes() {
     return nodes;
 }
 
-size_t CountDevices(const char* subsystem) {
-    size_t n = 0;
-    ForEachDevice(subsystem, [&](udev_device*) { ++n; });
-    return n;
-}
-
 // Opens the (first) hidraw node of an interface, non-blocking.
 int OpenNode(int interface) {
     for (const auto& [node, num] : HidrawNodes()) {
@@ -180,29 +173,6 @@ int OpenNode(int interface) {
 }
 
 // Waits for ACTION uevents on one usb_device and two hidraw devices.
-struct Monitor {
-    udev_monitor* mon = udev_monitor_new_from_netlink(Udev(), "udev");
-    Monitor() {
-        Check(mon != nullptr, "udev monitor");
-        udev_monitor_filter_add_match_subsystem_devtype(mon, "usb", "usb_device");
-        udev_monitor_filter_add_match_subsystem_devtype(mon, "hidraw", nullptr);
-        Check(udev_monitor_enable_receiving(mon) == 0, "udev monitor receiving");
-    }
-    ~Monitor() { udev_monitor_unref(mon); }
-    void Expect(const char* action) {
-        int usb = 0, hidraw = 0;
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (usb < 1 || hidraw < 2) {
-            if (!Readable(udev_monitor_get_fd(mon), MillisLeft(deadline)))
-                Fail("\"%s\" uevents: %d usb_device, %d hidraw", action, usb, hidraw);
-            udev_device* d = udev_monitor_receive_device(mon);
-            if (!d) continue;
-            if (std::strcmp(udev_device_get_action(d), action) == 0)
-                (std::strcmp(udev_device_get_subsystem(d), "usb") == 0 ? usb : hidraw)++;
-            udev_device_unref(d);
-        }
-    }
-};
 
 // ---- hidraw
 
@@ -284,110 +254,6 @@ int Reports(const std::string& fifo) {
     return 0;
 }
 
-int OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event event, void* data) {
-    static_cast<int*>(data)[event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? 0 : 1]++;
-    return 0;
-}
-
-int Hotplug(const std::string& fifo) {
-    Usb usb;
-    Monitor monitor;
-    int counts[2] = {};  // arrived, left
-    Check(libusb_hotplug_register_callback(usb.ctx,
-                                           LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
-                                           LIBUSB_HOTPLUG_NO_FLAGS, kQz5UsbVendorId, kQz5UsbProductId,
-                                           LIBUSB_HOTPLUG_MATCH_ANY, OnHotplug, counts, nullptr) == 0,
-          "libusb hotplug callback");
-    auto waitHotplug = [&](int which, int value) {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (counts[which] < value) {
-            if (Clock::now() >= deadline) Fail("libusb saw no hotplug event");
-            timeval tv{0, 100000};
-            libusb_handle_events_timeout_completed(usb.ctx, &tv, nullptr);
-        }
-    };
-    Check(CountDevices("input") == 1, "the input device is there while unplugged");
-    Check(usb.Keyboards().empty() && HidrawNodes().empty(), "no keyboard before plug");
-
-    int lastDevnum = -1;
-    for (int round = 1; round <= 2; ++round) {
-        Command(fifo, "plug\n");
-        monitor.Expect("add");
-        waitHotplug(0, round);
-        auto kbs = usb.Keyboards();
-        Check(kbs.size() == 1, "one keyboard after plug");
-        const int devnum = libusb_get_device_address(kbs[0]);
-        if (devnum == lastDevnum) Fail("the plugged keyboard reuses device number %d", devnum);
-        lastDevnum = devnum;
-        libusb_device_handle* h = usb.Open(kbs[0]);
-        Check(ReadByte(h, 0x15) == 1, "a plugged keyboard answers");
-        const int reader = OpenNode(0);
-        Command(fifo, "report 8 01 00 00 00 00 00 00 00\n");
-        Check(ReadReport(reader).size() == 9, "a plugged keyboard reports");
-
-        Command(fifo, "unplug\n");
-        monitor.Expect("remove");
-        waitHotplug(1, round);
-        Check(Readable(reader, MillisLeft()), "the reader wakes on unplug");
-        uint8_t buf[16];
-        const ssize_t n = read(reader, buf, sizeof buf);
-        if (!(n == 0 || (n < 0 && errno == EIO))) Fail("read after unplug gave %zd (%s)", n, std::strerror(errno));
-        close(reader);
-        Bytes byte(1);
-        if (const int r = Control(h, 0xc0, 0x15, 0, byte); r != LIBUSB_ERROR_NO_DEVICE)
-            Fail("request to an unplugged keyboard gave %s", libusb_error_name(r));
-        Check(usb.Keyboards().empty(), "libusb lists no keyboard after unplug");
-        Check(HidrawNodes().empty(), "no hidraw node after unplug");
-        Check(CountDevices("input") == 1, "the input device stays");
-    }
-    return 0;
-}
-
-// utime + stime of a process, in clock ticks (fields 14 and 15 of its stat).
-long CpuTicks(const std::string& pid) {
-    std::ifstream in("/proc/" + pid + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));  // from field 3 on
-    std::string skip;
-    for (int i = 3; i < 14; ++i) fields >> skip;
-    long utime = -1, stime = -1;
-    fields >> utime >> stime;
-    Check(utime >= 0 && stime >= 0, "readable /proc stat");
-    return utime + stime;
-}
-
-// Neither the emulator nor libusb may spin while nothing happens: measured
-// over an idle interval with a keyboard open and libusb waiting for events,
-// and again after the keyboard was unplugged under the open handle.
-void ExpectIdle(Usb& usb, const char* what) {
-    const std::string emulator = std::to_string(getppid());
-    const long emuBefore = CpuTicks(emulator), ownBefore = CpuTicks("self");
-    const auto start = Clock::now(), end = start + std::chrono::seconds(1);
-    while (Clock::now() < end) {
-        timeval tv{0, MillisLeft(end) * 1000};
-        libusb_handle_events_timeout_completed(usb.ctx, &tv, nullptr);
-    }
-    const double interval = std::chrono::duration<double>(Clock::now() - start).count();
-    const double tick = 1.0 / double(sysconf(_SC_CLK_TCK));
-    const double emu = double(CpuTicks(emulator) - emuBefore) * tick, own = double(CpuTicks("self") - ownBefore) * tick;
-    std::printf("%s, idle %.2f s: emulator %.3f s CPU, client %.3f s CPU\n", what, interval, emu, own);
-    if (emu > 0.05 * interval) Fail("%s: the emulator is busy while idle", what);
-    if (own > 0.05 * interval) Fail("%s: libusb spins on the emulated device", what);
-}
-
-int Idle(const std::string& fifo) {
-    Usb usb;
-    Monitor monitor;
-    auto kbs = usb.Keyboards();
-    Check(kbs.size() == 1, "one keyboard");
-    ReadByte(usb.Open(kbs[0]), 0x15);
-    ExpectIdle(usb, "plugged");
-    Command(fifo, "unplug\n");
-    monitor.Expect("remove");
-    ExpectIdle(usb, "unplugged");
-    return 0;
-}
-
 int Sigterm() {
     sigset_t set;
     sigemptyset(&set);
@@ -436,8 +302,6 @@ int main(int argc, char** argv) {
     const std::string scenario = args.empty() ? "" : args[0];
     if (args.size() == 3 && scenario == "two") return Two(args[1], std::stoi(args[2]));
     if (args.size() == 2 && scenario == "reports") return Reports(args[1]);
-    if (args.size() == 2 && scenario == "hotplug") return Hotplug(args[1]);
-    if (args.size() == 2 && scenario == "idle") return Idle(args[1]);
     if (args.size() == 1 && scenario == "sigterm") return Sigterm();
     if (args.size() == 2 && scenario == "timing") return Timing(args[1]);
     std::fprintf(stderr, "usage: emulator_client SCENARIO [ARGS...]\n");

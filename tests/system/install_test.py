@@ -170,7 +170,7 @@ class Introspection(unittest.TestCase):
     def test_daemon_reports_installed_description(self):
         if CONF["EMULATOR"] != "1":
             self.skipTest("no emulated keyboard in this build")
-        sys.path.insert(0, os.path.dirname(__file__))
+        sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tools/emulator"))
         from world import World
         with World() as w:
             w.start_bus("session")

@@ -175,6 +175,12 @@ class SettingChanges(WorldTest):
         T = "QZ5SettingChangeType"
         for info, sent in [
             ({T: dbus.Byte(2), "ProfileNumber": dbus.Int16(1)}, ["40 14 02 00 00 00 00 00"]),
+            ({T: dbus.Int32(2)}, ["40 14 01 00 00 00 00 00"]),
+            # the number plus one goes out unchanged, cut to 16 bits
+            ({T: dbus.Int32(2), "ProfileNumber": dbus.Int32(-1)}, ["40 14 00 00 00 00 00 00"]),
+            ({T: dbus.Int32(2), "ProfileNumber": dbus.Int64(2**40)}, ["40 14 00 00 00 00 00 00"]),
+            ({T: dbus.Int32(4), "QZ5GameModeChange": dbus.Boolean(True)}, ["40 02 03 00 00 00 00 00"]),
+            ({T: dbus.Int32(4)}, ["40 02 01 00 00 00 00 00"]),
             ({T: dbus.String(" 2x"), "ProfileNumber": dbus.Double(-0.9)}, ["40 14 01 00 00 00 00 00"]),
             ({T: dbus.UInt64(4), "QZ5GameModeChange": dbus.String("0")}, ["40 02 01 00 00 00 00 00"]),
             ({T: dbus.Boolean(True), "ProfileNumber": dbus.Int32(5), "isSave": True}, []),
@@ -185,6 +191,8 @@ class SettingChanges(WorldTest):
         ]:
             self.assertEqual(self.after(lambda: self.change(**info)), sent, info)
         self.assertEqual(w.count_log("^full download: no profile 5, nothing sent$"), 1)
+        # Each change, the markers included, is logged on arrival.
+        self.assertEqual(w.count_log("^QZ5SettingChangeNotifProc$"), 2 * (7 + 13))
 
     def test_status_replies(self):
         w = self.w

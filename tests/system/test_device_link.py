@@ -136,6 +136,7 @@ class Dispatch(WorldTest):
                             "XDG_DATA_DIRS": "/usr/share"})
         w.ready()
         mon = w.monitor()
+        requests = w.requests()
         rows = [  # report, the relayed notification or None, the OSD code or None
             ("8 00 00 f1", "QZ5ProfileChange ProfileNumber=0", "f1"),
             ("8 00 00 f2", "QZ5ProfileChange ProfileNumber=1", "f2"),
@@ -164,8 +165,10 @@ class Dispatch(WorldTest):
                 self.assertEqual(w.next_line(mon), posted, report)
             w.qz5ctl("status", check=True)  # every earlier report has been handled when this comes back
             self.assertTrue(w.next_line(mon).startswith("RecDeviceStatue"), report)
+            requests += ["c0 15 00 00 00 00 01 00", "c0 04 00 00 00 00 08 00"]
             codes = [l.split()[-1] for l in w.log_lines() if l.startswith("on-screen display: code ")][shown:]
             self.assertEqual(codes, [osd] if osd else [], report)
+        self.assertEqual(w.requests(), requests, "a key on the keyboard never makes a request")
         for key in (1, 12, 13, 20, 2, 0, 21):
             w.emulator(f"report 4 fd {key:02x} 00 00 00 00 00 00")
         w.qz5ctl("status", check=True)

@@ -1,5 +1,5 @@
-// The keyboard's own messages: what each shows, relays and opens; the
-// driver node selection; the open probe on arrival.
+// Launch keys, the driver node selection and the open probe on arrival
+// (every other message kind is driven end to end by the system tests).
 #include <libusb.h>
 
 #include "daemon/application.hpp"
@@ -28,50 +28,6 @@ protected:
     RecordingNotificationCenter center;
     RecordingLauncher launcher;
 };
-
-TEST_F(DispatchTest, EveryMessageKind) {
-    const struct {
-        int type;
-        uint8_t b0, b1, b2;
-        std::vector<int> osd;
-        std::string posted;  // object and its one value, "" for none
-    } rows[] = {
-        {8, 0x00, 0, 0xF1, {0xF1}, "QZ5ProfileChange 0"},
-        {8, 0xF0, 0, 0xF2, {0xF2}, "QZ5ProfileChange 1"},
-        {8, 0x00, 0, 0xF3, {0xF3}, "QZ5ProfileChange 2"},
-        {8, 0x00, 0, 0xF4, {0xF4}, ""},
-        {8, 0x00, 0, 0xF7, {0xF7}, ""},
-        {8, 0x00, 0, 0xF8, {0xF8}, "QZ5GameModeChange 1"},
-        {8, 0x00, 0, 0xF9, {0xF9}, "QZ5GameModeChange 0"},
-        {8, 0x00, 0, 0xFA, {0xFA}, "QZ5LightModeChange 0"},
-        {8, 0x00, 0, 0xFD, {0xFD}, "QZ5LightModeChange 3"},
-        {8, 0x00, 0, 0xFE, {0xFE}, "QZ5LightModeChange 4"},
-        {8, 0xF1, 0, 0xF1, {}, ""},  // byte 0 above 0xF0: not a state change
-        {8, 0x00, 0, 0xF0, {}, ""},
-        {8, 0x00, 0, 0xFF, {}, ""},
-        {4, 0xCD, 0, 0, {0xCD}, ""},
-        {4, 0xB5, 0, 0, {0xB5}, ""},
-        {4, 0xB6, 0, 0, {0xB6}, ""},
-        {4, 0xB7, 0, 0, {0xB7}, ""},
-        {4, 0xF1, 0, 0xF1, {}, ""},  // state codes count only in type 8
-        {4, 0xB8, 0, 0, {}, ""},
-        {5, 0xCD, 0, 0xF1, {}, ""},
-    };
-    for (const auto& r : rows) {
-        osd.codes.clear();
-        center.posted.clear();
-        uint8_t data[8] = {r.b0, r.b1, r.b2, 0, 0, 0, 0, 0};
-        prefs->DealwithMessage(r.type, data);
-        EXPECT_EQ(osd.codes, r.osd) << "row " << (&r - rows);
-        std::string posted;
-        for (const auto& p : center.posted)
-            posted += p.object + " " + std::to_string(p.info.at(0).second);
-        EXPECT_EQ(posted, r.posted) << "row " << (&r - rows);
-    }
-    EXPECT_EQ(m_Config.PROFILE_ID, 2u);  // the last profile relayed is the current one
-    EXPECT_TRUE(events.empty()) << "a message never makes a request";
-    EXPECT_TRUE(log.Contains("f1 0 f1 0 0 0 0 0 "));
-}
 
 TEST_F(DispatchTest, LaunchKeysOpenTheCurrentProfilesPaths) {
     std::strcpy(Key(1, 11).LAUNCHPATH, "/t12");     // key number 12

@@ -1,7 +1,7 @@
-"""A private world for whole-process tests of qz5d: a session bus, a system
-bus running a logind mock, the emulated keyboard, qz5d under it, and qz5ctl.
-Every wait has a deadline; nothing sleeps a fixed time to let the daemon
-catch up."""
+"""A private world for qz5d, for its system tests, scripts/world and the
+demo: a session bus, a system bus running a logind mock, the emulated
+keyboard, qz5d under it, and qz5ctl. Every wait has a deadline; nothing
+sleeps a fixed time to let the daemon catch up."""
 
 import os
 import queue
