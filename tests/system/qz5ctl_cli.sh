@@ -36,8 +36,10 @@ done
 help=$("$qz5ctl" --help)
 check "--help exits 0 and names every command" \
   '[ $? -eq 0 ] && grep -q "settings normalize" <<<"$help" && grep -q "requests FILE PROFILE" <<<"$help"'
-for args in "settings bogus" "settings init" "bogus" ""; do
-  "$qz5ctl" $args 2>/dev/null
-  check "'qz5ctl $args' is a usage error (exit 2)" '[ $? -eq 2 ]'
+# Usage errors are found before anything is sent: exit 2, with no session bus to send on.
+for args in "settings bogus" "settings init" "bogus" "" "apply" "apply 0" "apply 4" "apply 1 --bogus" "select x" \
+            "game maybe" "osd 0xZZ" "osd" "lighting 1" "status --timeout -1" "monitor --count 0"; do
+  err=$(env -u DBUS_SESSION_BUS_ADDRESS "$qz5ctl" $args 2>&1 >/dev/null)
+  check "'qz5ctl $args' is a usage error (exit 2)" '[ $? -eq 2 ] && [[ $err == "qz5ctl: "* ]]'
 done
 exit $fail
