@@ -12,15 +12,15 @@ STATUS = "RecDeviceStatue IsHaved={} LightLev=0 ProfileNumber={}"
 
 
 def settings(paths):
-    """A settings file whose current profile is 2, with launch paths: key
-    number -> path."""
+    """A settings file with launch paths in profile 2 (key number -> path);
+    the current profile is 1 until the keyboard says otherwise."""
     keys = ""
     for number, path in paths.items():
         name = f"TKEYINFO_{number}" if number <= 12 else f"MAPPINGKEYINFO_{number - 12}"
         keys += (f"<key>{name}</key><dict><key>FUNCID</key><integer>3</integer>"
                  f"<key>LAUNCHPATH</key><string>{path}</string></dict>")
     return (f'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>'
-            "<key>PROFILE_ID</key><integer>1</integer>"
+            "<key>PROFILE_ID</key><integer>0</integer>"
             f"<key>PROFILE_2</key><dict>{keys}</dict></dict></plist>")
 
 
