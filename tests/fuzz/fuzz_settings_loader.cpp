@@ -36,33 +36,19 @@ void Check(bool ok, const char* what) {
 struct ScratchFile {
     int fd = -1;
     std::string path;
-    explicit ScratchFile(const char* name) {
+    ScratchFile() {
         const char* dir = std::getenv("TMPDIR");
-        std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/" + name + ".XXXXXX";
+        std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/qz5fuzz.XXXXXX";
         fd = ::mkstemp(tmpl.data());
-        if (fd < 0) Fail("cannot create a temporary file");
+        Check(fd >= 0, "cannot create a temporary file");
         ::unlink(tmpl.c_str());
         path = "/proc/self/fd/" + std::to_string(fd);
     }
     void Write(const void* data, size_t size) {
-        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
-            Fail("cannot write the temporary file");
+        Check(::ftruncate(fd, 0) == 0 && ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size),
+              "cannot write the temporary file");
     }
 };
-
-struct Scratch {
-    ScratchFile input{"qz5fuzz-in"};
-    ScratchFile output{"qz5fuzz-out"};
-    std::unique_ptr<_QZ5_CONFIG> defaults = std::make_unique<_QZ5_CONFIG>();
-    std::unique_ptr<_QZ5_CONFIG> expected = std::make_unique<_QZ5_CONFIG>();
-    std::unique_ptr<_QZ5_CONFIG> reread = std::make_unique<_QZ5_CONFIG>();
-    Scratch() { InitialConfigInto(*defaults); }
-};
-
-Scratch& Files() {
-    static Scratch s;
-    return s;
-}
 
 // Length of a valid UTF-8 sequence for a character XML 1.0 can hold starting
 // at s[i], or 0. Written from the XML Char production, independently of the
@@ -130,34 +116,33 @@ void CheckSame(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Scratch& files = Files();
-    files.input.Write(data, size);
+    static ScratchFile input, output;
+    static const auto defaults = DefaultRecord();
+    static const auto reread = ZeroRecord(), expected = ZeroRecord();
+    input.Write(data, size);
 
     // As at start: the record is all zero before the load.
     std::memset(&m_Config, 0, sizeof m_Config);
-    xmlconfig reader;
-    xmlconfig::setConfigfileName(files.input.path);
-    const bool loaded = reader.LoadConfigFile();
+    const bool loaded = LoadFile(input.path);
     CheckInvariants(m_Config);
     if (!loaded) {
-        CheckSame(m_Config, *files.defaults, "an unreadable file did not give the factory defaults");
+        CheckSame(m_Config, *defaults, "an unreadable file did not give the factory defaults");
         return 0;
     }
 
     // Round trip. Steps beyond each LENGTH are neither written nor read; they
     // are zero on both sides (the load started from zero).
     const std::string xml = SettingsXml(m_Config);
-    files.output.Write(xml.data(), xml.size());
-    std::memset(files.reread.get(), 0, sizeof(_QZ5_CONFIG));
-    xmlconfig rereader;
-    Check(rereader.ReadFileInto(files.output.path, *files.reread), "the written file cannot be read back");
-    CheckInvariants(*files.reread);
+    output.Write(xml.data(), xml.size());
+    std::memset(reread.get(), 0, sizeof(_QZ5_CONFIG));
+    Check(xmlconfig().ReadFileInto(output.path, *reread), "the written file cannot be read back");
+    CheckInvariants(*reread);
 
-    std::memcpy(files.expected.get(), &m_Config, sizeof(_QZ5_CONFIG));
-    ForEachKey(*files.expected, [](_TKEY_INFO& k) {
+    std::memcpy(expected.get(), &m_Config, sizeof(_QZ5_CONFIG));
+    ForEachKey(*expected, [](_TKEY_INFO& k) {
         KeepXmlChars(k.LAUNCHPATH);
         KeepXmlChars(k.MACRO.MACRONAME);
     });
-    CheckSame(*files.reread, *files.expected, "the record read back differs from the one written");
+    CheckSame(*reread, *expected, "the record read back differs from the one written");
     return 0;
 }

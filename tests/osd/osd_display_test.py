@@ -3,19 +3,19 @@
 with and without a compositor, that it never takes the keyboard focus, and
 how it ends.
 
-usage: osd_display_test.py QZ5_OSD PICTURE_DIR
+usage: osd_display_test.py QZ5_OSD PICTURE_DIR (with tools/emulator on PYTHONPATH)
 PICTURE_DIR holds the drawn pictures; the screen is compared with them."""
 import atexit
 import os
-import select
 import struct
 import subprocess
 import sys
 import tempfile
 import time
 
+from world import XServer
+
 OSD, PICTURES = sys.argv[1], sys.argv[2]
-SCREEN = (1000, 800)
 WINDOW = (200, 130)
 ORIGIN = (400, 570)  # centred; bottom edge 100 px above the screen's bottom
 ROOT = (0x20, 0x60, 0xA0)
@@ -43,27 +43,9 @@ def at(t):
     time.sleep(max(0.0, t - time.monotonic()))
 
 
-# Xvfb writes its display number to standard output once it accepts clients.
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0",
-                         f"{SCREEN[0]}x{SCREEN[1]}x24"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-atexit.register(xvfb.kill)
-if not select.select([xvfb.stdout], [], [], 30)[0]:
-    sys.exit("Xvfb did not start")
-ENV = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().decode().strip(), NO_AT_BRIDGE="1")
-
-
-def x(*args):
-    return subprocess.run(args, env=ENV, capture_output=True, text=True).stdout.strip()
-
-
-def screenshot(left, top, width, height):
-    ppm = subprocess.run(["/usr/bin/import", "-window", "root", "-crop", f"{width}x{height}+{left}+{top}",
-                          "-depth", "8", "ppm:-"], env=ENV, capture_output=True).stdout
-    assert ppm.startswith(b"P6"), ppm[:20]
-    data = ppm[-3 * width * height:]  # the pixels end the file
-    return [tuple(data[i:i + 3]) for i in range(0, len(data), 3)]
-
-
+X = XServer()
+atexit.register(X.close)
+x = X.run
 _pictures = {}
 
 
@@ -98,7 +80,7 @@ def expected_screen(name, margin, desktop):
 
 def screen_shows(name, margin=10, desktop=None):
     """'' when the window area (and a margin around it) looks as name would show, else what differs."""
-    got = screenshot(ORIGIN[0] - margin, ORIGIN[1] - margin, WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin)
+    got = X.screenshot(ORIGIN[0] - margin, ORIGIN[1] - margin, WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin)
     width = WINDOW[0] + 2 * margin
     bad = [(i % width - margin, i // width - margin, g, w) for i, (g, w) in
            enumerate(zip(got, expected_screen(name, margin, desktop)))
@@ -117,25 +99,9 @@ def wait_shows(name, seconds=2, desktop=None):
     return diff
 
 
-def osd_windows():
-    """Ids of the 200 x 130 windows on the screen."""
-    return [line.split()[0] for line in x("xwininfo", "-root", "-children").splitlines()
-            if f" {WINDOW[0]}x{WINDOW[1]}+" in line]
-
-
-def mapped(wid):
-    return "IsViewable" in x("xwininfo", "-id", wid)
-
-
-def visible_osd(depth=None):
-    """The mapped OSD window (with that many bits per pixel, if given)."""
-    return next((w for w in osd_windows() if mapped(w) and
-                 (depth is None or f"Depth: {depth}\n" in x("xwininfo", "-id", w) + "\n")), None)
-
-
 x("xsetroot", "-solid", "#%02x%02x%02x" % ROOT)
 # Something that has the keyboard focus, as a game would.
-term = subprocess.Popen(["xterm", "-geometry", "20x4+0+0"], env=ENV, stderr=subprocess.DEVNULL)
+term = subprocess.Popen(["xterm", "-geometry", "20x4+0+0"], env=X.env, stderr=subprocess.DEVNULL)
 atexit.register(term.kill)
 focused = wait_for(lambda: x("xdotool", "search", "--onlyvisible", "--class", "xterm"), 20).split()[0]
 x("xdotool", "windowfocus", "--sync", focused)
@@ -143,7 +109,7 @@ focus = wait_for(lambda: x("xdotool", "getwindowfocus") == focused and focused, 
 check("the test window has the focus", focus == focused, x("xdotool", "getwindowfocus"))
 
 errors = tempfile.TemporaryFile("w+")
-osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=errors, env=ENV)
+osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=errors, env=X.env)
 atexit.register(lambda: osd.kill())
 
 
@@ -155,7 +121,7 @@ def send(line):
 
 # A code shows its picture for about three seconds.
 t0 = send("241")
-wid = wait_for(visible_osd, 10)
+wid = wait_for(X.visible_osd, 10)
 check("a code maps the window", wid is not None)
 diff = wait_shows("Profile1.png")
 check("the picture shows centred, 100 px above the screen's bottom, the desktop around it", diff == "", diff)
@@ -165,48 +131,46 @@ under = x("xdotool", "getmouselocation", "--shell").split("WINDOW=")[-1]
 root = int(x("xwininfo", "-root").split("Window id: ")[1].split()[0], 16)
 check("the mouse goes through it to the desktop beneath", int(under) == root, under)
 at(t0 + 2.5)
-check("still shown 2.5 s after the code", mapped(wid))
-check("unmapped within 6 s of the code", wait_for(lambda: not mapped(wid), t0 + 6 - time.monotonic()))
+check("still shown 2.5 s after the code", X.mapped(wid))
+check("unmapped within 6 s of the code", wait_for(lambda: not X.mapped(wid), t0 + 6 - time.monotonic()))
 check("the desktop shows again", screen_shows(None) == "")
 
 # A code during the countdown swaps the picture and resets the count.
 t0 = send("241")
-wait_for(lambda: mapped(wid), 5)
+wait_for(lambda: X.mapped(wid), 5)
 at(t0 + 1.2)
 send("248")
 diff = wait_shows("Mode_Game.png")
 check("the second code swaps the picture", diff == "", diff)
 at(t0 + 3.4)
-check("still shown 3.4 s after the first code", mapped(wid))
-check("unmapped within 7 s of the first code", wait_for(lambda: not mapped(wid), t0 + 7 - time.monotonic()))
+check("still shown 3.4 s after the first code", X.mapped(wid))
+check("unmapped within 7 s of the first code", wait_for(lambda: not X.mapped(wid), t0 + 7 - time.monotonic()))
 
 # A line that is not a code is skipped; a code without a picture maps an empty window.
 send("profile one")
 t0 = send("66")
-check("a code without a picture maps the window", wait_for(lambda: mapped(wid), 5))
+check("a code without a picture maps the window", wait_for(lambda: X.mapped(wid), 5))
 check("... which shows nothing", screen_shows(None) == "")
-check("unmapped within 6 s again", wait_for(lambda: not mapped(wid), t0 + 6 - time.monotonic()))
-check("one window, reused for every code", osd_windows() == [wid], osd_windows())
+check("unmapped within 6 s again", wait_for(lambda: not X.mapped(wid), t0 + 6 - time.monotonic()))
+check("one window, reused for every code", X.osd_windows() == [wid], X.osd_windows())
 check("the focus never moved", x("xdotool", "getwindowfocus") == focus)
 
 # With a compositor the window turns see-through instead of being cut to shape,
 # and back when the compositor goes.
 send("250")
-compositor = subprocess.Popen(["xcompmgr"], env=ENV, stderr=subprocess.DEVNULL)
-check("a compositor starting gives the window an alpha channel", wait_for(lambda: visible_osd(32), 10))
-desktop = screenshot(SCREEN[0] - 1, 0, 1, 1)[0]  # as the compositor paints the desktop
+compositor = subprocess.Popen(["xcompmgr"], env=X.env, stderr=subprocess.DEVNULL)
+check("a compositor starting gives the window an alpha channel", wait_for(lambda: X.visible_osd(32), 10))
+desktop = X.screenshot(999, 0, 1, 1)[0]  # as the compositor paints the desktop
 send("251")
 diff = wait_shows("Pulse2.png", desktop=desktop)
 check("... and the picture is blended over the desktop", diff == "", diff)
 compositor.terminate()
 compositor.wait()
 send("252")
-check("without the compositor the window has no alpha channel again", wait_for(lambda: visible_osd(24), 10))
+check("without the compositor the window has no alpha channel again", wait_for(lambda: X.visible_osd(24), 10))
 diff = wait_shows("Pulse3.png")
 check("... and is cut to the picture's shape", diff == "", diff)
 check("the focus stayed through it all", x("xdotool", "getwindowfocus") == focus)
-
-
 
 def exit_status(proc):
     try:
@@ -225,11 +189,11 @@ check("the line that is not a code is reported", "profile one" in log, log)
 check("one window reference logged per code", log.count("qz5-osd: 1\n") == 7, log)
 
 # When the X server goes away, so does qz5-osd (the daemon starts a new one later).
-osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL, env=ENV)
+osd = subprocess.Popen([OSD], stdin=subprocess.PIPE, stderr=subprocess.DEVNULL, env=X.env)
 send("242")
-wait_for(visible_osd, 10)
+wait_for(X.visible_osd, 10)
 term.kill()
-xvfb.terminate()
+X.proc.terminate()
 status = exit_status(osd)
 check("exits when the display goes away", status not in ("still running", 0), status)
 

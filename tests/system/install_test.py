@@ -55,13 +55,6 @@ class Layout(unittest.TestCase):
         everything = [os.path.join(d, f) for d, _, files in os.walk(DEST) for f in files]
         self.assertFalse([f for f in everything if "emulator" in f])
 
-    def test_descriptions(self):
-        for path in (CONF["UDEV_RULES_DIR"] + "/70-qz5.rules",
-                     CONF["SYSTEM_UNIT_DIR"] + "/qz5d.service", CONF["USER_UNIT_DIR"] + "/qz5d.service",
-                     CONF["DBUS_INTERFACES_DIR"] + "/org.qz5d.Notifications1.xml",
-                     CONF["MANDIR"] + "/man8/qz5d.8", CONF["MANDIR"] + "/man1/qz5ctl.1"):
-            self.assertTrue(os.path.isfile(installed(path)), path)
-
 
 # udev rule syntax: comma-separated KEY[{attr}]OP"value" pairs.
 MATCH_KEYS = {"ACTION", "DEVPATH", "KERNEL", "KERNELS", "NAME", "SYMLINK", "SUBSYSTEM", "SUBSYSTEMS",
@@ -168,6 +161,9 @@ class ManPages(unittest.TestCase):
 
 class Introspection(unittest.TestCase):
     def test_daemon_reports_installed_description(self):
+        with open(installed(CONF["DBUS_INTERFACES_DIR"] + "/org.qz5d.Notifications1.xml")) as f:
+            described = interface(f.read())
+        self.assertIsNotNone(described)
         if CONF["EMULATOR"] != "1":
             self.skipTest("no emulated keyboard in this build")
         sys.path.insert(0, os.path.join(os.path.dirname(__file__), "../../tools/emulator"))
@@ -175,15 +171,10 @@ class Introspection(unittest.TestCase):
         with World() as w:
             w.start_bus("session")
             w.start_logind()
-            w.add_session()
-            w.start_daemon(command=[installed(CONF["SBINDIR"] + "/qz5d")])
-            w.ready()
+            w.serve(command=[installed(CONF["SBINDIR"] + "/qz5d")])
             result = run(["gdbus", "introspect", "--session", "--dest", "org.qz5d.Daemon",
                           "--object-path", "/org/qz5d/Notifications1", "--xml"], env=w.env)
             self.assertEqual(result.returncode, 0, result.stderr)
-        with open(installed(CONF["DBUS_INTERFACES_DIR"] + "/org.qz5d.Notifications1.xml")) as f:
-            described = interface(f.read())
-        self.assertIsNotNone(described)
         self.assertEqual(interface(result.stdout), described)
 
 

@@ -15,29 +15,20 @@ for in in default absent malformed fifo; do
 done
 "$qz5ctl" settings normalize "$work/default.xml" "$work/no/such/dir.xml" 2>/dev/null
 check "normalize fails when OUT cannot be written" '[ $? -ne 0 ]'
-cat > "$work/custom.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>PROFILE_ID</key><integer>1</integer>
-<key>PROFILE_2</key><dict>
-  <key>KEY_18</key><integer>1</integer>
-  <key>TKEYINFO_1</key><dict><key>FUNCID</key><integer>3</integer><key>LAUNCHPATH</key><string>/usr/bin/calc</string></dict>
-  <key>MAPPINGKEYINFO_1</key><dict><key>MAPKEY_KEYCODE</key><integer>123</integer><key>FUNCID</key><integer>1</integer></dict>
-  <key>INSTANT_SHIFT</key><dict><key>PREKEY</key><integer>3</integer></dict>
-</dict>
-</dict></plist>
-XML
-out=$("$qz5ctl" settings show "$work/custom.xml")
-# The current profile, a remapped key, a launch action, where a mapping key
-# sits, an instant-shift modifier.
-for want in "current profile: 2" "key 1 -> A" 'T1: launch "/usr/bin/calc"' "M1 on F1: key A" "previous Shift"; do
+out=$("$qz5ctl" settings show "$(dirname "$0")/custom-Setting.xml")
+# The current profile, a remapped key, a macro, a launch action, where a
+# mapping key sits, an instant-shift modifier.
+for want in "current profile: 2" "key 1 -> A" "T1: macro (3 steps)" 'T5: launch "/usr/bin/calc"' "M1 on F1: key A" \
+            "previous Shift"; do
   check "show prints '$want'" 'grep -qF "$want" <<<"$out"'
 done
 help=$("$qz5ctl" --help)
 check "--help exits 0 and names every command" \
   '[ $? -eq 0 ] && grep -q "settings normalize" <<<"$help" && grep -q "requests FILE PROFILE" <<<"$help"'
-for args in "settings bogus" "settings init" "bogus" ""; do
-  "$qz5ctl" $args 2>/dev/null
-  check "'qz5ctl $args' is a usage error (exit 2)" '[ $? -eq 2 ]'
+# Usage errors are found before anything is sent: exit 2, with no session bus to send on.
+for args in "settings bogus" "settings init" "bogus" "" "apply" "apply 0" "apply 4" "apply 1 --bogus" "select x" \
+            "game maybe" "osd 0xZZ" "osd" "lighting 1" "status --timeout -1" "monitor --count 0"; do
+  err=$(env -u DBUS_SESSION_BUS_ADDRESS "$qz5ctl" $args 2>&1 >/dev/null)
+  check "'qz5ctl $args' is a usage error (exit 2)" '[ $? -eq 2 ] && [[ $err == "qz5ctl: "* ]]'
 done
 exit $fail

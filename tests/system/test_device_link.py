@@ -2,27 +2,25 @@
 the relayed notifications, the on-screen display, launches."""
 
 import os
-import re
-import select
 import subprocess
 import unittest
 
-from test_daemon import WorldTest, daemon_pid
-from world import QZ5D, wait_for
+from test_daemon import WorldTest
+from world import QZ5D, XServer, wait_for
 
 STATUS = "RecDeviceStatue IsHaved={} LightLev=0 ProfileNumber={}"
 
 
-def settings(paths, profile_id=1):
-    """A settings file whose profile 2 (PROFILE_2) has launch paths: key
-    number -> path."""
+def settings(paths):
+    """A settings file with launch paths in profile 2 (key number -> path);
+    the current profile is 1 until the keyboard says otherwise."""
     keys = ""
     for number, path in paths.items():
         name = f"TKEYINFO_{number}" if number <= 12 else f"MAPPINGKEYINFO_{number - 12}"
         keys += (f"<key>{name}</key><dict><key>FUNCID</key><integer>3</integer>"
                  f"<key>LAUNCHPATH</key><string>{path}</string></dict>")
     return (f'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>'
-            f"<key>PROFILE_ID</key><integer>{profile_id}</integer>"
+            "<key>PROFILE_ID</key><integer>0</integer>"
             f"<key>PROFILE_2</key><dict>{keys}</dict></dict></plist>")
 
 
@@ -47,7 +45,7 @@ class Attach(WorldTest):
         self.assertEqual(w.requests(), ["c0 15 00 00 00 00 01 00", "c0 04 00 00 00 00 08 00",
                                         "40 01 00 00 00 00 00 00"])
         self.assertEqual(w.next_line(mon), STATUS.format(1, 1))
-        pid = daemon_pid(w)
+        pid = w.daemon_pid()
         self.assertEqual(self.hidraw_fds(pid), 2)  # the first and the last node
 
         w.emulator("report 8 00 00 f2 00 00 00 00 00")
@@ -91,50 +89,22 @@ class Attach(WorldTest):
         w.wait_log("^error:1, DeviceAddedNotifProc$", count=2)
         self.assertEqual(w.qz5ctl("status").stdout, "keyboard: present\nprofile: 1\nlight level: 0\n")
 
-    def test_reports_that_carry_nothing_are_dropped(self):
-        w = self.w
-        w.add_session()
-        w.start_daemon()
-        w.ready()
-        mon = w.monitor()
-        for report in ["report 8 00 00 00 00 00 00 00 00", "report 5 00 00 f2 00 00 00 00 00",
-                       "report 4 00 01 00 00 00 00 00 00", "report 8 f1 00 f1 00 00 00 00 00",
-                       "report 8 00 00 f9 00 00 00 00 00"]:
-            w.emulator(report)
-        self.assertEqual(w.next_line(mon), "QZ5GameModeChange QZ5GameModeNumber=0")
-        self.assertEqual([l for l in w.log_lines() if l.startswith("DeviceNotification")],
-                         ["DeviceNotification data: f1 0 f1 0 0 0 0 0", "DeviceNotification data: 0 0 f9 0 0 0 0 0"])
-        self.assertIn("f1 0 f1 0 0 0 0 0 ", w.log_lines())
-
 
 class Dispatch(WorldTest):
     def test_every_kind_of_key_and_the_launches(self):
         w = self.w
         marker = w.path("launched")
-        script = w.path("recorder.sh")
-        with open(script, "w") as f:
-            f.write(f'#!/bin/sh\necho "script $(pwd)" >> {marker}\n')
-        os.chmod(script, 0o755)
-        desktop = w.path("notes.desktop")
-        with open(desktop, "w") as f:
-            f.write(f"[Desktop Entry]\nType=Application\nName=Notes\nExec=sh -c 'echo desktop >> {marker}'\n")
+        script = w.write("recorder.sh", f'#!/bin/sh\necho "script $(pwd)" >> {marker}\n', 0o755)
+        desktop = w.write("notes.desktop", "[Desktop Entry]\nType=Application\nName=Notes\n"
+                          f"Exec=sh -c 'echo desktop >> {marker}'\n")
         # A document opens with the default application for its type.
-        apps = w.path("data/applications")
-        os.makedirs(apps)
-        with open(os.path.join(apps, "qz5-viewer.desktop"), "w") as f:
-            f.write(f"[Desktop Entry]\nType=Application\nName=Viewer\nMimeType=text/plain;\n"
-                    f"Exec=sh -c 'echo \"document $0\" >> {marker}' %f\n")
-        os.makedirs(w.path("config"))
-        with open(w.path("config/mimeapps.list"), "w") as f:
-            f.write("[Default Applications]\ntext/plain=qz5-viewer.desktop\n")
-        document = w.path("note.txt")
-        open(document, "w").close()
-        with open(w.settings, "w") as f:
-            f.write(settings({1: script, 12: desktop, 13: document, 20: w.path("missing"), 2: ""}))
-        w.add_session()
-        w.start_daemon(env={"XDG_DATA_HOME": w.path("data"), "XDG_CONFIG_HOME": w.path("config"),
-                            "XDG_DATA_DIRS": "/usr/share"})
-        w.ready()
+        w.write("data/applications/qz5-viewer.desktop", "[Desktop Entry]\nType=Application\nName=Viewer\n"
+                f"MimeType=text/plain;\nExec=sh -c 'echo \"document $0\" >> {marker}' %f\n")
+        w.write("config/mimeapps.list", "[Default Applications]\ntext/plain=qz5-viewer.desktop\n")
+        document = w.write("note.txt", "")
+        w.write("Setting.xml", settings({1: script, 12: desktop, 13: document, 20: w.path("missing"), 2: ""}))
+        w.serve(env={"XDG_DATA_HOME": w.path("data"), "XDG_CONFIG_HOME": w.path("config"),
+                     "XDG_DATA_DIRS": "/usr/share"})
         mon = w.monitor()
         requests = w.requests()
         rows = [  # report, the relayed notification or None, the OSD code or None
@@ -156,6 +126,9 @@ class Dispatch(WorldTest):
             ("4 b6 00 00", None, "b6"),
             ("4 b7 00 00", None, "b7"),
             ("4 f1 00 f1", None, None),
+            ("8 00 00 00", None, None),  # these three carry nothing and are dropped unlogged
+            ("5 00 00 f2", None, None),
+            ("4 00 01 00", None, None),
             ("8 00 00 f2", "QZ5ProfileChange ProfileNumber=1", "f2"),  # back to profile 2's launch paths
         ]
         for report, posted, osd in rows:
@@ -169,6 +142,7 @@ class Dispatch(WorldTest):
             codes = [l.split()[-1] for l in w.log_lines() if l.startswith("on-screen display: code ")][shown:]
             self.assertEqual(codes, [osd] if osd else [], report)
         self.assertEqual(w.requests(), requests, "a key on the keyboard never makes a request")
+        self.assertEqual(w.count_log("^DeviceNotification data"), len(rows) - 3)
         for key in (1, 12, 13, 20, 2, 0, 21):
             w.emulator(f"report 4 fd {key:02x} 00 00 00 00 00 00")
         w.qz5ctl("status", check=True)
@@ -182,59 +156,37 @@ class OnScreenDisplay(WorldTest):
     """The OSD through the daemon on a private X server, and the daemon
     outliving the display."""
 
-    def start_x(self, display=None):
-        args = ["Xvfb", "-noreset", "-nolisten", "tcp", "-screen", "0", "1000x800x24"]
-        args += [display] if display else ["-displayfd", "1"]
-        x = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.addCleanup(x.stdout.close)
-        self.addCleanup(x.kill)
-        if display:
-            wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"), what="Xvfb")
-            return x, display
-        if not select.select([x.stdout], [], [], 30)[0]:
-            self.fail("Xvfb did not start")
-        return x, ":" + x.stdout.readline().decode().strip()
-
-    def screen(self, display):
-        return subprocess.run(["/usr/bin/import", "-window", "root", "-crop", "200x130+400+570", "-depth", "8",
-                               "ppm:-"], env=dict(os.environ, DISPLAY=display), capture_output=True).stdout
-
-    def osd_mapped(self, display):
-        env = dict(os.environ, DISPLAY=display)
-        out = subprocess.run(["xwininfo", "-root", "-children"], env=env, capture_output=True, text=True).stdout
-        for window in re.findall(r"^\s+(0x[0-9a-f]+) .* 200x130\+400\+570", out, re.M):
-            info = subprocess.run(["xwininfo", "-id", window], env=env, capture_output=True, text=True).stdout
-            if "IsViewable" in info:
-                return True
-        return False
+    def x_server(self, display=None):
+        x = XServer(display)
+        self.addCleanup(x.close)
+        return x
 
     def test_shows_the_picture_and_survives_the_display(self):
         w = self.w
-        xvfb, display = self.start_x()
-        w.add_session()
-        w.start_daemon(env={"DISPLAY": display})
-        w.ready()
-        empty = self.screen(display)
+        x = self.x_server()
+        w.serve(env={"DISPLAY": x.display})
+        screen = lambda: x.screenshot(400, 570, 200, 130)
+        empty = screen()
         w.qz5ctl("osd", "0xF2", check=True)
-        wait_for(lambda: self.osd_mapped(display), what="the OSD window")
-        shown = wait_for(lambda: (lambda s: s if s != empty else None)(self.screen(display)), what="a picture")
-        wait_for(lambda: not self.osd_mapped(display), timeout=10, what="the OSD to close")
+        wait_for(x.visible_osd, what="the OSD window")
+        shown = wait_for(lambda: (lambda s: s if s != empty else None)(screen()), what="a picture")
+        wait_for(lambda: not x.visible_osd(), timeout=10, what="the OSD to close")
         # The same picture as qz5-osd shows for 0xf2 on its own.
         osd = subprocess.Popen([os.path.join(os.path.dirname(QZ5D), "../osd/qz5-osd")], stdin=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, env=dict(os.environ, DISPLAY=display, NO_AT_BRIDGE="1"))
+                               stderr=subprocess.DEVNULL, env=x.env)
         osd.stdin.write(b"242\n")
         osd.stdin.flush()
-        wait_for(lambda: self.screen(display) == shown, what="the standalone OSD to show the same picture")
+        wait_for(lambda: screen() == shown, what="the standalone OSD to show the same picture")
         osd.stdin.close()
         osd.wait(10)
 
-        xvfb.terminate()
-        xvfb.wait(10)
+        x.proc.terminate()
+        x.proc.wait(10)
         w.wait_log(r"^on-screen display: qz5-osd (exited with status \d+|ended by signal \d+)")
         self.assertEqual(w.qz5ctl("status").returncode, 0)
-        self.start_x(display)
+        self.x_server(x.display)
         # After a back-off of a few seconds a code starts the helper again.
-        wait_for(lambda: w.qz5ctl("osd", "0xF3", check=True) and self.osd_mapped(display), timeout=20,
+        wait_for(lambda: w.qz5ctl("osd", "0xF3", check=True) and x.visible_osd(), timeout=20,
                  interval=0.5, what="the OSD on the new display")
         self.assertIsNone(w.daemon.poll())
 

@@ -4,45 +4,26 @@ prints for the edited file."""
 
 import unittest
 
-from test_daemon import MARK, emit
-from world import World, wait_for
+from test_daemon import WorldTest
 
 
-class EditorApply(unittest.TestCase):
+class EditorApply(WorldTest):
     def setUp(self):
-        self.w = World()
-        self.addCleanup(self.w.close)
-        self.w.start_bus("session")
-        self.w.start_logind()
-        self.w.add_session()
-        self.w.start_daemon()
-        self.w.ready()
-
-    def after(self, act):
-        """The requests act makes the daemon send, up to a marking selection posted behind it."""
-        start = len(self.w.requests())
-        act()
-        bus = self.w.session_bus()
-        emit(bus, "PellQZ5", "QZ5SettingChange", {"QZ5SettingChangeType": 2, "ProfileNumber": 0x7FFE})
-        bus.close()
-        lines = wait_for(lambda: self.w.requests()[start:] if self.w.requests()[-1:] == [MARK] else None,
-                         30, "the marking request")
-        return lines[:-1]
+        super().setUp()
+        self.w.serve()
 
     def download(self, profile):
         return self.w.qz5ctl("requests", self.w.settings, profile, "--save", check=True).stdout.splitlines()
 
     def test_each_edit_reaches_the_keyboard(self):
         w = self.w
-        macro = w.path("macro.txt")
-        with open(macro, "w") as f:
-            f.write("# greet\ntap H\ntap I\ndelay 100\ncopy\n")
+        macro = w.write("macro.txt", "# greet\ntap H\ntap I\ndelay 100\ncopy\n")
         for args, profile in [(("set", "2", "key", "CapsLock", "Escape"), "2"),
                               (("set", "1", "t3", "macro", "name", "greet"), "1"),
                               (("macro", "import", "1", "t3", macro), "1"),
                               (("set", "3", "m2", "on", "F1", "launch", "/usr/bin/true"), "3")]:
             before = self.download(profile)
-            sent = self.after(lambda: w.qz5ctl(*args, "--apply", check=True))
+            sent = w.requests_after(lambda: w.qz5ctl(*args, "--apply", check=True))
             self.assertEqual(sent, self.download(profile), args)
             self.assertNotEqual(sent, before, args)
         off = "40 31 00 00 8{} 00 00 00"
@@ -51,11 +32,11 @@ class EditorApply(unittest.TestCase):
             (("set", "game", "on"), ["40 02 03 00 00 00 00 00"]),
             (("set", "profile", "2"), ["40 14 02 00 00 00 00 00"]),
         ]:
-            self.assertEqual(self.after(lambda: w.qz5ctl(*args, "--apply", check=True)), expected, args)
+            self.assertEqual(w.requests_after(lambda: w.qz5ctl(*args, "--apply", check=True)), expected, args)
         # A refused edit posts nothing.
         r = w.qz5ctl("set", "2", "key", "CapsLok", "Escpae", "--apply")
         self.assertEqual((r.returncode, r.stderr.count("\n")), (2, 1))
-        self.assertEqual(self.after(lambda: None), [])
+        self.assertEqual(w.requests_after(lambda: None), [])
 
 
 if __name__ == "__main__":

@@ -1,4 +1,5 @@
-// Preferences: loading at construction, reloads, the function-code table.
+// Preferences: loading at construction, the function-code table (reloads are
+// checked where a settings change makes them).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -34,20 +35,6 @@ TEST_F(PreferencesTest, ConstructionLoadsAndDestructionReleasesWithTheirLogLines
     }
     EXPECT_EQ(log.lines.back(), "m_pXMLconfig Release ");
     EXPECT_EQ(m_pXMLconfig, nullptr);
-}
-
-TEST_F(PreferencesTest, RefreshSettingReplacesTheRecordFromTheFile) {
-    WriteText(path, Plist("<key>PROFILE_ID</key><integer>1</integer><key>GAME_MODE</key><integer>1</integer>"));
-    ScopedLogCapture log;
-    Preferences prefs;
-    EXPECT_EQ(m_Config.PROFILE_ID, 1u);
-    m_Config.PROFILE_ID = 2;  // changed in memory since the last load
-    prefs.RefreshSetting();
-    EXPECT_EQ(m_Config.PROFILE_ID, 1u);
-    EXPECT_EQ(m_Config.GAME_MODE, 1u);
-    std::filesystem::remove(path);
-    prefs.RefreshSetting();
-    EXPECT_TRUE(SameRecord(m_Config, *DefaultRecord()));
 }
 
 TEST_F(PreferencesTest, DeviceFunctionCodes) {

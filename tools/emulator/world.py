@@ -3,6 +3,7 @@ demo: a session bus, a system bus running a logind mock, the emulated
 keyboard, qz5d under it, and qz5ctl. Every wait has a deadline; nothing
 sleeps a fixed time to let the daemon catch up."""
 
+import glob
 import os
 import queue
 import re
@@ -15,12 +16,15 @@ import threading
 import time
 
 import dbus
+import dbus.lowlevel
 
 BUILD = os.environ.get("QZ5_BUILD", os.path.join(os.path.dirname(__file__), "../../build/plain"))
 QZ5D = os.path.join(BUILD, "daemon/qz5d")
 QZ5CTL = os.path.join(BUILD, "tools/qz5ctl")
 EMULATOR = os.path.join(BUILD, "tools/emulator/qz5-emulator")
 LOGIN1 = "org.freedesktop.login1"
+NOTIFICATIONS = ("/org/qz5d/Notifications1", "org.qz5d.Notifications1", "Notification")
+MARK = "40 14 ff 7f 00 00 00 00"  # the selection of profile 0x7ffe + 1: nothing else sends it
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -75,6 +79,15 @@ class World:
 
     def path(self, name):
         return os.path.join(self.dir, name)
+
+    def write(self, name, text, mode=0o644):
+        """A file in the world's folder (folders made as needed); its path."""
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write(text)
+        os.chmod(path, mode)
+        return path
 
     # --- buses and logind -------------------------------------------------
 
@@ -139,6 +152,12 @@ class World:
                                   "--", *(command or [QZ5D])],
                                  env=e, stdout=self.file(self.out), stderr=self.file(self.err))
         return self.daemon
+
+    def serve(self, emulator_args=(), **kw):
+        """root logged in on the console and qz5d serving them."""
+        self.add_session()
+        self.start_daemon(emulator_args, **kw)
+        return self.ready()
 
     def log_lines(self):
         with open(self.err, errors="replace") as f:
@@ -228,6 +247,40 @@ class World:
     def session_bus(self):
         return dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
 
+    def notify(self, name, obj, info, signature="ssa{sv}", bus=None):
+        """Posts a Notification as the settings application does: name, obj
+        and the dictionary info; with another signature, info is the body."""
+        conn = bus or self.session_bus()
+        msg = dbus.lowlevel.SignalMessage(*NOTIFICATIONS)
+        if signature == "ssa{sv}":
+            msg.append(name, obj, dbus.Dictionary(info, signature="sv"), signature=signature)
+        else:
+            msg.append(*info, signature=signature)
+        conn.send_message(msg)
+        conn.flush()
+        if bus is None:
+            conn.close()
+
+    def requests_after(self, act):
+        """The requests act makes the daemon send: a profile selection that
+        nothing else sends is posted behind it and marks the end."""
+        start = len(self.requests())
+        act()
+        self.notify("PellQZ5", "QZ5SettingChange", {"QZ5SettingChangeType": 2, "ProfileNumber": 0x7FFE})
+        lines = wait_for(lambda: self.requests()[start:] if self.requests()[-1:] == [MARK] else None,
+                         30, "the marking request")
+        return lines[:-1]
+
+    def daemon_pid(self):
+        """qz5d's pid: the emulator's child."""
+        def child():
+            for task in glob.glob(f"/proc/{self.daemon.pid}/task/*/children"):
+                with open(task) as f:
+                    pids = f.read().split()
+                if pids:
+                    return pids[0]
+        return wait_for(child, what="the daemon's process")
+
     # --- housekeeping ----------------------------------------------------------
 
     def file(self, name):
@@ -265,3 +318,52 @@ class World:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class XServer:
+    """A private X server (Xvfb, 1000 x 800) for the on-screen display: on
+    display, or on the first free one."""
+
+    def __init__(self, display=None):
+        args = ["Xvfb", "-noreset", "-nolisten", "tcp", "-screen", "0", "1000x800x24"]
+        self.proc = subprocess.Popen(args + ([display] if display else ["-displayfd", "1"]),
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if display:
+            wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"), 30, what="Xvfb")
+        elif select.select([self.proc.stdout], [], [], 30)[0]:  # it prints the number once it serves
+            display = ":" + self.proc.stdout.readline().decode().strip()
+        else:
+            self.close()
+            raise AssertionError("Xvfb did not start")
+        self.display = display
+        self.env = dict(os.environ, DISPLAY=display, NO_AT_BRIDGE="1")
+
+    def run(self, *args):
+        """A client's standard output, stripped."""
+        return subprocess.run(args, env=self.env, capture_output=True, text=True).stdout.strip()
+
+    def screenshot(self, left, top, width, height):
+        """The pixels of a part of the screen, as (r, g, b) rows left to right."""
+        ppm = subprocess.run(["/usr/bin/import", "-window", "root", "-crop", f"{width}x{height}+{left}+{top}",
+                              "-depth", "8", "ppm:-"], env=self.env, capture_output=True).stdout
+        assert ppm.startswith(b"P6"), ppm[:20]
+        data = ppm[-3 * width * height:]  # the pixels end the file
+        return [tuple(data[i:i + 3]) for i in range(0, len(data), 3)]
+
+    def osd_windows(self):
+        """Ids of the OSD's 200 x 130 windows."""
+        return [line.split()[0] for line in self.run("xwininfo", "-root", "-children").splitlines()
+                if " 200x130+" in line]
+
+    def mapped(self, wid, depth=None):
+        """Whether the window is shown (with that many bits per pixel, if given)."""
+        info = self.run("xwininfo", "-id", wid) + "\n"
+        return "IsViewable" in info and (depth is None or f"Depth: {depth}\n" in info)
+
+    def visible_osd(self, depth=None):
+        return next((w for w in self.osd_windows() if self.mapped(w, depth)), None)
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        self.proc.stdout.close()
