@@ -91,7 +91,7 @@ class World:
     def start_logind(self):
         address = self.env.get("DBUS_SYSTEM_BUS_ADDRESS") or self.start_bus("system")
         self.spawn(["/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"],
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, stderr=self.file("logind.err"))
         self._sysbus = dbus.bus.BusConnection(address)
         wait_for(lambda: self._sysbus.name_has_owner(LOGIN1), what="the logind mock")
         return self
