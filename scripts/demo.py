@@ -47,6 +47,7 @@ def parse_args():
 
 
 ARGS = parse_args()
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 os.environ["QZ5_BUILD"] = os.path.abspath(ARGS.build)
 sys.path.insert(0, os.path.join(ROOT, "tests/system"))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
