@@ -335,12 +335,12 @@ The world keeps running. In another terminal:
 
   export DBUS_SESSION_BUS_ADDRESS={w.env['DBUS_SESSION_BUS_ADDRESS']}
   export QZ5_SETTINGS_FILE={w.settings}
-  {ctl} monitor                 # one line per notification qz5d relays
+  {ctl} monitor          # one line per notification qz5d relays
   {ctl} status
   {ctl} apply 1 --save
   echo 'report 8 00 00 f1 00 00 00 00 00' > {w.fifo}   # the profile-1 key
-  cat {w.log}                   # what the keyboard received
-  cat {w.err}                   # the daemon's log
+  cat {w.log}   # what the keyboard received
+  cat {w.err}   # the daemon's log
   DISPLAY={display} /usr/bin/import -window root -depth 8 png:shot.png   # the screen
 
 Ctrl-C ends it all.""")
@@ -356,6 +356,7 @@ def main():
     out = os.path.abspath(ARGS.out)
     os.makedirs(out, exist_ok=True)
     signal.signal(signal.SIGTERM, on_term)
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started with it ignored
     adopt_orphans()
     w = World()
     status = 1
