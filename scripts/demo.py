@@ -34,7 +34,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCREEN = "1000x800x24"
-DESKTOP = "#2060a0"
+DESKTOP = "#2060a0"  # the colour of the private display's desktop
 
 
 def parse_args():
@@ -188,41 +188,6 @@ def write_launch_script(out):
 
 # --- the X display -------------------------------------------------------------------
 
-def start_display(w):
-    """A private Xvfb; returns its DISPLAY. The display number is chosen here:
-    Xvfb's own search (-displayfd alone) gives up when it meets a display
-    another server holds, which other X servers on the machine make likely."""
-    err = w.path("xvfb.err")
-    for number in range(20, 120):
-        if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
-            continue
-        r, wr = os.pipe()
-        xvfb = w.spawn(["Xvfb", f":{number}", "-displayfd", str(wr), "-noreset", "-nolisten", "tcp",
-                        "-screen", "0", SCREEN], pass_fds=(wr,), stdout=subprocess.DEVNULL, stderr=w.file("xvfb.err"))
-        os.close(wr)
-        try:
-            # The number and a newline (written apart) come once it accepts
-            # clients; end of file when it gave up. Closing before the newline
-            # came would end it.
-            ready, deadline = b"", time.monotonic() + 30
-            while not ready.endswith(b"\n") and select.select([r], [], [], max(0, deadline - time.monotonic()))[0]:
-                chunk = os.read(r, 64)
-                if not chunk:
-                    break
-                ready += chunk
-            ready = ready.endswith(b"\n")
-        finally:
-            os.close(r)
-        if ready:
-            display = f":{number}"
-            subprocess.run(["xsetroot", "-solid", DESKTOP], env=dict(w.env, DISPLAY=display), check=True)
-            return display
-        if xvfb.poll() is None:
-            raise AssertionError(f"Xvfb did not start within 30 s; see {err}")
-        # Taken between the look and the start: the next one.
-    raise AssertionError(f"no free X display number for Xvfb; see {err}")
-
-
 def screen(w):
     return subprocess.run(["/usr/bin/import", "-window", "root", "-depth", "8", "ppm:-"], env=w.env,
                           capture_output=True, check=True).stdout
@@ -371,7 +336,7 @@ def main():
             w.env["DISPLAY"] = display
             where = f"your display {display}"
         else:
-            display = w.env["DISPLAY"] = start_display(w)
+            display = w.start_display(SCREEN, DESKTOP)
             where = f"a private X server (Xvfb {display})"
         story = Story(w, out)
         w.start_daemon(["--profile", "1"])
