@@ -93,17 +93,17 @@ def daemon_pid(w):
 
 
 def switches(pid):
-    """Voluntary plus involuntary context switches of all the process's threads."""
-    total = 0
-    for status in glob.glob(f"/proc/{pid}/task/*/status"):
+    """Voluntary plus involuntary context switches of each of the process's threads, by thread."""
+    counts = {}
+    for task in glob.glob(f"/proc/{pid}/task/*"):
         try:
-            with open(status) as f:
-                for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                        total += int(line.split()[1])
+            with open(f"{task}/status") as f:
+                status = dict(line.split(":", 1) for line in f)
         except FileNotFoundError:
-            pass  # a thread that just ended
-    return total
+            continue  # a thread that just ended
+        name = f"{status['Name'].strip()} ({os.path.basename(task)})"
+        counts[name] = int(status["voluntary_ctxt_switches"]) + int(status["nonvoluntary_ctxt_switches"])
+    return counts
 
 
 def status_kib(pid, key):
@@ -179,8 +179,10 @@ def bench_idle(w, client, pid):
     before, t0 = switches(pid), time.monotonic()
     time.sleep(ARGS.idle)  # the measured stretch itself, not a wait for the daemon
     after, t1 = switches(pid), time.monotonic()
-    return (after - before) / (t1 - t0), status_kib(pid, "VmRSS"), status_kib(pid, "VmHWM"), \
-        len(os.listdir(f"/proc/{pid}/task"))
+    woke = {name: n - before.get(name, 0) for name, n in after.items() if n != before.get(name, 0)}
+    # A thread that ended woke at least once to end; its last count is gone with it.
+    woke.update({f"{name}, ended": 1 for name in before if name not in after})
+    return sum(woke.values()) / (t1 - t0), woke, status_kib(pid, "VmRSS"), status_kib(pid, "VmHWM"), len(after)
 
 
 def bench_latency(w, client):
@@ -235,8 +237,10 @@ def main():
         overhead = statistics.median(100 * (wall - pause) / pause for wall, pause, _, _ in downloads)
 
         print(f"\n== idle after the download, {ARGS.idle:g} s", flush=True)
-        rate, rss, hwm, threads = bench_idle(w, client, pid)
-        print(f"  {rate:.2f} wake-ups/s over {threads} threads; VmRSS {rss / 1024:.1f} MiB (peak {hwm / 1024:.1f} MiB)")
+        rate, woke, rss, hwm, threads = bench_idle(w, client, pid)
+        print(f"  {rate:.2f} wake-ups/s over {threads} threads"
+              + (" (" + ", ".join(f"{name}: {n}" for name, n in woke.items()) + ")" if woke else "")
+              + f"; VmRSS {rss / 1024:.1f} MiB (peak {hwm / 1024:.1f} MiB)")
 
         print(f"\n== report -> relayed notification, {ARGS.reports} reports (lighting keys)", flush=True)
         latencies = bench_latency(w, client)
