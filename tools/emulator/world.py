@@ -110,7 +110,7 @@ class World:
     def start_logind(self):
         address = self.env.get("DBUS_SYSTEM_BUS_ADDRESS") or self.start_bus("system")
         self.spawn(["/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"],
-                   stdout=subprocess.DEVNULL)
+                   stdout=subprocess.DEVNULL, stderr=self.file("logind.err"))
         self._sysbus = dbus.bus.BusConnection(address)
         wait_for(lambda: self._sysbus.name_has_owner(LOGIN1), what="the logind mock")
         return self
@@ -139,6 +139,42 @@ class World:
 
     def add_seat(self):
         self.logind().AddSeat("seat0")
+
+    # --- an X display ----------------------------------------------------------
+
+    def start_display(self, screen="1000x800x24", desktop="#2060a0"):
+        """A private Xvfb with a plain desktop, made the world's DISPLAY; returns
+        it. The display number is chosen here: Xvfb's own search (-displayfd
+        alone) gives up when it meets a display another server holds."""
+        err = self.path("xvfb.err")
+        for number in range(20, 120):
+            if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                continue
+            r, w = os.pipe()
+            xvfb = self.spawn(["Xvfb", f":{number}", "-displayfd", str(w), "-noreset", "-nolisten", "tcp",
+                               "-screen", "0", screen], pass_fds=(w,), stdout=subprocess.DEVNULL,
+                              stderr=self.file("xvfb.err"))
+            os.close(w)
+            try:
+                # The number and a newline (written apart) come once it accepts
+                # clients; end of file when it gave up. Closing before the
+                # newline came would end it.
+                got, deadline = b"", time.monotonic() + 30
+                while not got.endswith(b"\n") and select.select([r], [], [], max(0, deadline - time.monotonic()))[0]:
+                    chunk = os.read(r, 64)
+                    if not chunk:
+                        break
+                    got += chunk
+            finally:
+                os.close(r)
+            if got.endswith(b"\n"):
+                display = self.env["DISPLAY"] = f":{number}"
+                subprocess.run(["xsetroot", "-solid", desktop], env=self.env, check=True)
+                return display
+            if xvfb.poll() is None:
+                raise AssertionError(f"Xvfb did not start within 30 s; see {err}")
+            # Taken between the look and the start: the next one.
+        raise AssertionError(f"no free X display number for Xvfb; see {err}")
 
     # --- the daemon ----------------------------------------------------------
 
