@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""qz5d's running costs, measured in a private world (tests/system/world.py:
+"""qz5d's running costs, measured in a private world (tools/emulator/world.py:
 session bus, logind mock, qz5d on the emulated keyboard):
 
   download  the wall time of a full download (type-1 change with save of
@@ -38,7 +38,7 @@ p.add_argument("--idle", type=float, default=10.0)
 p.add_argument("--no-display", action="store_true")
 ARGS = p.parse_args()
 os.environ["QZ5_BUILD"] = os.path.abspath(ARGS.build)
-sys.path.insert(0, os.path.join(ROOT, "tests/system"))
+sys.path.insert(0, os.path.join(ROOT, "tools/emulator"))
 
 from gi.repository import Gio, GLib  # noqa: E402
 from world import World, wait_for  # noqa: E402

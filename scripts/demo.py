@@ -25,6 +25,7 @@ import argparse
 import ctypes
 import os
 import plistlib
+import queue
 import re
 import select
 import signal
@@ -49,7 +50,7 @@ def parse_args():
 ARGS = parse_args()
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 os.environ["QZ5_BUILD"] = os.path.abspath(ARGS.build)
-sys.path.insert(0, os.path.join(ROOT, "tests/system"))
+sys.path.insert(0, os.path.join(ROOT, "tools/emulator"))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 from request_words import Decoder  # noqa: E402
 from world import QZ5CTL, World, wait_for  # noqa: E402
@@ -73,25 +74,17 @@ def say(text=""):
 
 
 class Lines:
-    """Lines of a child's output, read with deadlines."""
+    """Lines of a `qz5ctl monitor` the world started, read with deadlines."""
 
-    def __init__(self, stream):
-        self.fd = stream.fileno()
-        self.buffer = b""
+    def __init__(self, monitor):
+        self.lines = monitor.lines
 
     def get(self, timeout):
         """The next line, or None when none comes within timeout seconds."""
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self.buffer:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
-                return None
-            chunk = os.read(self.fd, 4096)
-            if not chunk:
-                return None
-            self.buffer += chunk
-        line, self.buffer = self.buffer.split(b"\n", 1)
-        return line.decode(errors="replace")
+        try:
+            return self.lines.get(timeout=timeout)
+        except queue.Empty:
+            return None
 
 
 def adopt_orphans():
@@ -341,7 +334,7 @@ def main():
         story = Story(w, out)
         w.start_daemon(["--profile", "1"])
         w.ready()
-        story.monitor = Lines(w.monitor().stdout)
+        story.monitor = Lines(w.monitor())
         say(f"== qz5d runs on the emulated keyboard; its on-screen display on {where}")
         story.status()
         story.download()

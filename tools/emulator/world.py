@@ -143,38 +143,13 @@ class World:
     # --- an X display ----------------------------------------------------------
 
     def start_display(self, screen="1000x800x24", desktop="#2060a0"):
-        """A private Xvfb with a plain desktop, made the world's DISPLAY; returns
-        it. The display number is chosen here: Xvfb's own search (-displayfd
-        alone) gives up when it meets a display another server holds."""
-        err = self.path("xvfb.err")
-        for number in range(20, 120):
-            if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
-                continue
-            r, w = os.pipe()
-            xvfb = self.spawn(["Xvfb", f":{number}", "-displayfd", str(w), "-noreset", "-nolisten", "tcp",
-                               "-screen", "0", screen], pass_fds=(w,), stdout=subprocess.DEVNULL,
-                              stderr=self.file("xvfb.err"))
-            os.close(w)
-            try:
-                # The number and a newline (written apart) come once it accepts
-                # clients; end of file when it gave up. Closing before the
-                # newline came would end it.
-                got, deadline = b"", time.monotonic() + 30
-                while not got.endswith(b"\n") and select.select([r], [], [], max(0, deadline - time.monotonic()))[0]:
-                    chunk = os.read(r, 64)
-                    if not chunk:
-                        break
-                    got += chunk
-            finally:
-                os.close(r)
-            if got.endswith(b"\n"):
-                display = self.env["DISPLAY"] = f":{number}"
-                subprocess.run(["xsetroot", "-solid", desktop], env=self.env, check=True)
-                return display
-            if xvfb.poll() is None:
-                raise AssertionError(f"Xvfb did not start within 30 s; see {err}")
-            # Taken between the look and the start: the next one.
-        raise AssertionError(f"no free X display number for Xvfb; see {err}")
+        """A private X server with a plain desktop, made the world's DISPLAY;
+        returns the display."""
+        x = XServer(screen=screen, log=self.file("xvfb.err"))
+        self.procs.append(x.proc)
+        self.env["DISPLAY"] = x.display
+        subprocess.run(["xsetroot", "-solid", desktop], env=self.env, check=True)
+        return x.display
 
     # --- the daemon ----------------------------------------------------------
 
@@ -360,19 +335,46 @@ class XServer:
     """A private X server (Xvfb, 1000 x 800) for the on-screen display: on
     display, or on the first free one."""
 
-    def __init__(self, display=None):
-        args = ["Xvfb", "-noreset", "-nolisten", "tcp", "-screen", "0", "1000x800x24"]
-        self.proc = subprocess.Popen(args + ([display] if display else ["-displayfd", "1"]),
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    def __init__(self, display=None, screen="1000x800x24", log=subprocess.DEVNULL):
+        """On display (waits for its socket), else on a free display number
+        chosen here: Xvfb's own search (-displayfd alone) gives up when it
+        meets a display another server holds."""
+        args = ["Xvfb", "-noreset", "-nolisten", "tcp", "-screen", "0", screen]
         if display:
+            self.proc = subprocess.Popen(args + [display], stdout=subprocess.DEVNULL, stderr=log)
             wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"), 30, what="Xvfb")
-        elif select.select([self.proc.stdout], [], [], 30)[0]:  # it prints the number once it serves
-            display = ":" + self.proc.stdout.readline().decode().strip()
         else:
-            self.close()
-            raise AssertionError("Xvfb did not start")
+            display = self._start_free(args, log)
         self.display = display
         self.env = dict(os.environ, DISPLAY=display, NO_AT_BRIDGE="1")
+
+    def _start_free(self, args, log):
+        for number in range(20, 120):
+            if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                continue
+            r, w = os.pipe()
+            self.proc = subprocess.Popen(args + [f":{number}", "-displayfd", str(w)], pass_fds=(w,),
+                                         stdout=subprocess.DEVNULL, stderr=log)
+            os.close(w)
+            try:
+                # The number and a newline (written apart) come once it serves;
+                # end of file when it gave up. Closing before the newline came
+                # would end it.
+                got, deadline = b"", time.monotonic() + 30
+                while not got.endswith(b"\n") and select.select([r], [], [], max(0, deadline - time.monotonic()))[0]:
+                    chunk = os.read(r, 64)
+                    if not chunk:
+                        break
+                    got += chunk
+            finally:
+                os.close(r)
+            if got.endswith(b"\n"):
+                return f":{number}"
+            if self.proc.poll() is None:
+                self.close()
+                raise AssertionError("Xvfb did not start within 30 s")
+            # Taken between the look and the start: the next one.
+        raise AssertionError("no free X display number for Xvfb")
 
     def run(self, *args):
         """A client's standard output, stripped."""
@@ -402,4 +404,3 @@ class XServer:
     def close(self):
         self.proc.kill()
         self.proc.wait()
-        self.proc.stdout.close()
