@@ -1,18 +1,11 @@
 // The keyboard arriving and leaving, its driver nodes and their messages.
-#include <libusb.h>
-
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "config/build_config.hpp"
 #include "daemon/application.hpp"
 #include "platform/log.hpp"
-
-namespace {
-
-bool ExclusiveAccess(int status) { return status == LIBUSB_ERROR_BUSY || status == LIBUSB_ERROR_ACCESS; }
-
-}  // namespace
 
 void DeviceAddedNotifProc(const std::vector<UdevDevice>& devices) {
     bool found = false;
@@ -21,11 +14,11 @@ void DeviceAddedNotifProc(const std::vector<UdevDevice>& devices) {
     for (const UdevDevice& added : devices) {
         std::unique_ptr<UsbDevice> device = bus.Find(kQz5UsbVendorId, kQz5UsbProductId, added.busnum, added.devnum);
         if (!device) {
-            PrintErrMsg(LIBUSB_ERROR_NOT_FOUND, "unable to create a plugin\n");
+            PrintErrMsg(kUsbNotFound, "unable to create a plugin\n");
             continue;
         }
         int status = bus.Open(*device);
-        while (ExclusiveAccess(status)) {
+        while (IsExclusiveAccess(status)) {
             ++retries;
             PrintErrMsg(retries, "Exclusive access err, sleeping on it\n");
             Pause(1000000);

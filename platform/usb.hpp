@@ -51,6 +51,12 @@ public:
     virtual std::unique_ptr<UsbDevice> Find(uint16_t vendorId, uint16_t productId, int busnum, int devnum);
 };
 
+// Whether an open failed because another client holds the device (libusb
+// says busy, or access denied while the device is claimed).
+bool IsExclusiveAccess(int status);
+// The status of a device the bus does not list.
+extern const int kUsbNotFound;
+
 // The real bus, over libusb-1.0: one context for the process, 1 s timeout per
 // control transfer.
 UsbBus& LibusbBus();

@@ -104,6 +104,9 @@ private:
 
 }  // namespace
 
+bool IsExclusiveAccess(int status) { return status == LIBUSB_ERROR_BUSY || status == LIBUSB_ERROR_ACCESS; }
+const int kUsbNotFound = LIBUSB_ERROR_NOT_FOUND;
+
 UsbBus& LibusbBus() {
     static Libusb bus;
     return bus;
