@@ -40,7 +40,7 @@ def wait_for(predicate, seconds, poll=0.05):
 
 def at(t):
     """Waits until the monotonic clock reaches t (to send or look at a given moment)."""
-    time.sleep(max(0.0, t - time.monotonic()))
+    time.sleep(max(0.0, t - time.monotonic()))  # until the moment t: codes go out at set times
 
 
 X = XServer()
