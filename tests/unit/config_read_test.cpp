@@ -121,25 +121,17 @@ TEST_F(ReadTest, EntriesLandWhereTheirKeysSay) {
         </dict>
         <key>PROFILE_3</key><dict><key>KEY_1</key><integer>77</integer></dict>
         <key>PROFILE_4</key><dict><key>KEY_1</key><integer>66</integer></dict>)");
-    EXPECT_EQ(m_Config.PROFILE_ID, 2u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.LIGHT_STYLE, 4u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.WASDLIGHT, 1u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.DIRECTLIGHT, 0u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.PELLFLAGLIGHT, 9u);
     const _QZ5_PROFILE& p0 = m_Config.PROFILE[0];
-    EXPECT_EQ(p0.KEY[0], 54u);
-    EXPECT_EQ(p0.KEY[1], 0u);  // "KEY_02" is not slot 2
-    EXPECT_EQ(p0.KEY[6], 122u);
-    EXPECT_EQ(p0.KEY[159], 9u);
-    EXPECT_EQ(p0.TKEYINFO[0].FUNCID, 1u);
-    EXPECT_EQ(p0.TKEYINFO[0].MAPKEY_KEYCODE, 40u);
-    EXPECT_EQ(p0.TKEYINFO[1].FUNCID, 3u);
-    EXPECT_EQ(p0.TKEYINFO[1].MAPKEY_KEYCODE, 0u);  // nothing carries over between keys
-    EXPECT_EQ(p0.MAPPINGKEYINFO[7].MAPKEY_KEYCODE, 37u);
-    EXPECT_EQ(p0.INSTANT_SHIFT.PREKEY, 3u);
-    EXPECT_EQ(p0.INSTANT_SHIFT.NEXTKEY, 1u);
-    EXPECT_EQ(m_Config.PROFILE[1].KEY[0], 0u);  // missing dictionary reads 0
-    EXPECT_EQ(m_Config.PROFILE[2].KEY[0], 77u);
+    const auto& light = m_Config.LIGHT_OPTION;
+    const std::pair<uint32_t, uint32_t> read[] = {  // {field, expected}, numbered from 0 in failure messages
+        {m_Config.PROFILE_ID, 2}, {light.LIGHT_STYLE, 4}, {light.WASDLIGHT, 1}, {light.DIRECTLIGHT, 0},
+        {light.PELLFLAGLIGHT, 9}, {p0.KEY[0], 54}, {p0.KEY[1], 0} /* "KEY_02" is not slot 2 */, {p0.KEY[6], 122},
+        {p0.KEY[159], 9}, {p0.TKEYINFO[0].FUNCID, 1}, {p0.TKEYINFO[0].MAPKEY_KEYCODE, 40},
+        {p0.TKEYINFO[1].FUNCID, 3}, {p0.TKEYINFO[1].MAPKEY_KEYCODE, 0} /* nothing carries over between keys */,
+        {p0.MAPPINGKEYINFO[7].MAPKEY_KEYCODE, 37}, {p0.INSTANT_SHIFT.PREKEY, 3}, {p0.INSTANT_SHIFT.NEXTKEY, 1},
+        {m_Config.PROFILE[1].KEY[0], 0} /* missing dictionary reads 0 */, {m_Config.PROFILE[2].KEY[0], 77},
+    };
+    for (size_t i = 0; i < std::size(read); ++i) EXPECT_EQ(read[i].first, read[i].second) << "entry " << i;
     Load("<key><![CDATA[GAME_MODE]]></key><integer>4</integer><key>PROFILE_<!-- c -->ID</key><integer>1</integer>");
     EXPECT_EQ(m_Config.GAME_MODE, 4u);  // however a key's text is written
     EXPECT_EQ(m_Config.PROFILE_ID, 1u);
