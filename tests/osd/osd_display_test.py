@@ -66,15 +66,13 @@ def expected_screen(name, margin, desktop):
     want = []
     for y in range(WINDOW[1] + 2 * margin):
         for x in range(WINDOW[0] + 2 * margin):
-            if not (px <= x < px + pw and py <= y < py + ph):
+            p = rgba[4 * ((y - py) * pw + (x - px)):][:4] if px <= x < px + pw and py <= y < py + ph else None
+            if p is None:
                 want.append(desktop or ROOT)
-                continue
-            p = rgba[4 * ((y - py) * pw + (x - px)):][:4]
-            a = p[3]
-            if desktop:
-                want.append(tuple((c * a + d * (255 - a)) // 255 for c, d in zip(p[:3], desktop)))
-                continue
-            want.append(tuple(c * a // 255 for c in p[:3]) if a >= 160 else ROOT if a <= 100 else None)
+            elif desktop:
+                want.append(tuple((c * p[3] + d * (255 - p[3])) // 255 for c, d in zip(p[:3], desktop)))
+            else:
+                want.append(tuple(c * p[3] // 255 for c in p[:3]) if p[3] >= 160 else ROOT if p[3] <= 100 else None)
     return want
 
 
@@ -85,18 +83,14 @@ def screen_shows(name, margin=10, desktop=None):
     bad = [(i % width - margin, i // width - margin, g, w) for i, (g, w) in
            enumerate(zip(got, expected_screen(name, margin, desktop)))
            if w is not None and max(abs(a - b) for a, b in zip(g, w)) > 3]
-    if not bad:
-        return ""
-    return f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}"
+    return bad and f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}" or ""
 
 
 def wait_shows(name, seconds=2, desktop=None):
     """'' once the screen shows name within the deadline, else what still differs."""
-    diff = "not looked"
-    deadline = time.monotonic() + seconds
-    while diff and time.monotonic() < deadline:
-        diff = screen_shows(name, desktop=desktop)
-    return diff
+    diffs = []
+    wait_for(lambda: diffs.append(screen_shows(name, desktop=desktop)) or not diffs[-1], seconds)
+    return diffs[-1]
 
 
 x("xsetroot", "-solid", "#%02x%02x%02x" % ROOT)
