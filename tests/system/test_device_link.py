@@ -104,23 +104,15 @@ class Dispatch(WorldTest):
         mon = w.monitor()
         requests = w.requests()
         rows = [  # report, the relayed notification or None, the OSD code or None
-            ("8 00 00 f1", "QZ5ProfileChange ProfileNumber=0", "f1"),
-            ("8 00 00 f2", "QZ5ProfileChange ProfileNumber=1", "f2"),
-            ("8 00 00 f3", "QZ5ProfileChange ProfileNumber=2", "f3"),
+            *[(f"8 00 00 f{n + 1}", f"QZ5ProfileChange ProfileNumber={n}", f"f{n + 1}") for n in range(3)],
             ("8 00 00 f4", None, "f4"),
             ("8 00 00 f7", None, "f7"),
             ("8 00 00 f8", "QZ5GameModeChange QZ5GameModeNumber=1", "f8"),
             ("8 00 00 f9", "QZ5GameModeChange QZ5GameModeNumber=0", "f9"),
-            ("8 00 00 fa", "QZ5LightModeChange QZ5LightModeNumber=0", "fa"),
-            ("8 00 00 fb", "QZ5LightModeChange QZ5LightModeNumber=1", "fb"),
-            ("8 00 00 fc", "QZ5LightModeChange QZ5LightModeNumber=2", "fc"),
-            ("8 00 00 fd", "QZ5LightModeChange QZ5LightModeNumber=3", "fd"),
-            ("8 00 00 fe", "QZ5LightModeChange QZ5LightModeNumber=4", "fe"),
+            *[(f"8 00 00 {c:x}", f"QZ5LightModeChange QZ5LightModeNumber={c - 0xfa}", f"{c:x}")
+              for c in range(0xfa, 0xff)],
             ("8 00 00 ff", None, None),
-            ("4 cd 00 00", None, "cd"),
-            ("4 b5 00 00", None, "b5"),
-            ("4 b6 00 00", None, "b6"),
-            ("4 b7 00 00", None, "b7"),
+            *[(f"4 {code} 00 00", None, code) for code in ("cd", "b5", "b6", "b7")],
             ("4 f1 00 f1", None, None),
             ("8 00 00 00", None, None),  # these three carry nothing and are dropped unlogged
             ("5 00 00 f2", None, None),
