@@ -51,6 +51,7 @@ class Attach(WorldTest):
         wait_for(lambda: self.hidraw_fds(pid) == 0, what="the dead nodes closed")
         self.assertEqual(w.qz5ctl("status").stdout, "keyboard: absent\nprofile: 0\nlight level: 0\n")
         self.assertEqual(w.next_line(mon), STATUS.format(0, 0))
+        self.assertIn("tempPro  0", w.log_lines())  # the status just posted, logged
 
         for i in range(3):  # each arrival replaces the last one's watches
             if i:
