@@ -15,7 +15,7 @@ import select
 import signal
 import struct
 import sys
-from ctypes import POINTER, byref, c_char_p, c_int, c_ssize_t, c_uint, c_uint8, c_uint16, c_void_p
+from ctypes import POINTER, byref, c_uint8, c_void_p
 
 IDS = tuple(int(n, 0) for n in sys.argv[1].split(":"))
 HIDIOCGRAWINFO = 0x80084803  # _IOR('H', 3, struct hidraw_devinfo): u32 bus, s16 vendor, s16 product
@@ -46,27 +46,18 @@ def two(log, profile):
     """Two keyboards, each with its own profile state; the log holds every
     request of either in order, IN requests as their setup bytes. (Data
     blocks, stalls and the light byte are checked by the transport's tests.)"""
-    usb = ctypes.CDLL("libusb-1.0.so.0")
-    usb.libusb_get_device_list.argtypes, usb.libusb_get_device_list.restype = [c_void_p, c_void_p], c_ssize_t
-    usb.libusb_get_device_descriptor.argtypes = [c_void_p, c_char_p]
-    usb.libusb_get_active_config_descriptor.argtypes = [c_void_p, POINTER(POINTER(c_uint8))]
-    usb.libusb_free_config_descriptor.argtypes = [POINTER(c_uint8)]
-    usb.libusb_open.argtypes = [c_void_p, POINTER(c_void_p)]
-    usb.libusb_control_transfer.argtypes = [c_void_p, c_uint8, c_uint8, c_uint16, c_uint16, c_char_p, c_uint16, c_uint]
-    usb.libusb_free_device_list.argtypes = [c_void_p, c_int]
-    usb.libusb_close.argtypes = usb.libusb_exit.argtypes = [c_void_p]
+    usb = ctypes.CDLL("libusb-1.0.so.0")  # every pointer passed as a ctypes object, never a plain int
     ctx, devices, handles = c_void_p(), POINTER(c_void_p)(), []
     check(usb.libusb_init(byref(ctx)) == 0, "libusb_init")
     for i in range(usb.libusb_get_device_list(ctx, byref(devices))):
-        descriptor = ctypes.create_string_buffer(18)
-        if usb.libusb_get_device_descriptor(devices[i], descriptor) or struct.unpack_from("=HH", descriptor.raw, 8) != IDS:
+        device, descriptor = c_void_p(devices[i]), ctypes.create_string_buffer(18)
+        if usb.libusb_get_device_descriptor(device, descriptor) or struct.unpack_from("=HH", descriptor.raw, 8) != IDS:
             continue
         config = POINTER(c_uint8)()
-        check(usb.libusb_get_active_config_descriptor(devices[i], byref(config)) == 0 and config[4] == 2,
-              "two interfaces")
+        check(usb.libusb_get_active_config_descriptor(device, byref(config)) == 0 and config[4] == 2, "two interfaces")
         usb.libusb_free_config_descriptor(config)
         handles.append(c_void_p())
-        check(usb.libusb_open(devices[i], byref(handles[-1])) == 0, "libusb_open")
+        check(usb.libusb_open(device, byref(handles[-1])) == 0, "libusb_open")
     usb.libusb_free_device_list(devices, 1)
     check(len(handles) == 2, "two keyboards")
     check(len(hidraw_nodes()) == 4, "four hidraw nodes")
