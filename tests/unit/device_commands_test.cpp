@@ -1,4 +1,4 @@
-// Device commands: setup packets and the lighting encoding.
+// Device commands: setup packets, function codes and the lighting encoding.
 #include "tests/support/keyboard_fixture.hpp"
 
 namespace {
@@ -17,6 +17,8 @@ TEST_F(CommandsTest, SetupPackets) {
     const int selectors[] = {0, 1, 2, 3, 4, -1};
     const uint8_t usages[] = {0x00, 0xE2, 0xE0, 0xE1, 0x00, 0x00};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(prefs->getAlterKeyCode(selectors[i]), usages[i]);
+    for (auto [funcId, code] : {std::pair{0u, 0x00u}, {1u, 0x10u}, {2u, 0x20u}, {3u, 0x11u}, {4u, 0x00u}, {~0u, 0x00u}})
+        EXPECT_EQ(prefs->GetDeviceFuncID(funcId), code) << funcId;  // the function codes
 }
 
 TEST_F(CommandsTest, LightZoneEncoding) {
