@@ -64,15 +64,12 @@ TEST_F(ReadTest, TextEntriesFitTheirFieldWithoutSplittingACharacter) {
     const std::string e_acute = "\xC3\xA9";
     const TextCase cases[] = {
         {"<string>/Applications/Calc.app</string>", "/Applications/Calc.app"},
-        {"<string>a &amp; b &lt;c&gt;</string>", "a & b <c>"},
-        {"<string><![CDATA[x<y]]></string>", "x<y"},
-        {"<string> </string>", " "},
-        {"<string>line1\nline2&#13;</string>", "line1\nline2\r"},
+        {"<string>a &amp; b &lt;c&gt;</string>", "a & b <c>"}, {"<string><![CDATA[x<y]]></string>", "x<y"},
+        {"<string> </string>", " "}, {"<string>line1\nline2&#13;</string>", "line1\nline2\r"},
         {"<string>" + std::string(300, 'x') + "</string>", std::string(255, 'x')},
         {"<string>" + std::string(254, 'x') + e_acute + "</string>", std::string(254, 'x')},
         {"<string>" + std::string(253, 'x') + e_acute + "</string>", std::string(253, 'x') + e_acute},
-        {"<integer>5</integer>", ""},
-        {"<dict/>", ""},
+        {"<integer>5</integer>", ""}, {"<dict/>", ""},
     };
     for (const auto& c : cases) {
         std::memset(&m_Config, 0x55, sizeof m_Config);
