@@ -184,12 +184,7 @@ TEST(OsdHelperProcess, ReportsAHelperWithoutADisplay) {
     const char* expected = "qz5-osd exited with status 3 (no display to show it on)";
     bool late = false;  // set at the deadline, 20 s on
     const guint timer = g_timeout_add_seconds(
-        20,
-        [](gpointer l) -> gboolean {
-            *static_cast<bool*>(l) = true;
-            return G_SOURCE_REMOVE;
-        },
-        &late);
+        20, [](gpointer l) -> gboolean { return *static_cast<bool*>(l) = true, G_SOURCE_REMOVE; }, &late);
     while (!log.Contains(expected) && !late) g_main_context_iteration(nullptr, TRUE);
     if (!late) g_source_remove(timer);
     if (!display.empty()) g_setenv("DISPLAY", display.c_str(), TRUE);
