@@ -145,14 +145,10 @@ class OnScreenDisplay(WorldTest):
     """The OSD through the daemon on a private X server, and the daemon
     outliving the display."""
 
-    def x_server(self, display=None):
-        x = XServer(display)
-        self.addCleanup(x.close)
-        return x
-
     def test_shows_the_picture_and_survives_the_display(self):
         w = self.w
-        x = self.x_server()
+        x = XServer()
+        self.addCleanup(x.close)
         w.serve(env={"DISPLAY": x.display})
         screen = lambda: x.screenshot(400, 570, 200, 130)
         empty = screen()
@@ -173,7 +169,7 @@ class OnScreenDisplay(WorldTest):
         x.proc.wait(10)
         w.wait_log(r"^on-screen display: qz5-osd (exited with status \d+|ended by signal \d+)")
         self.assertEqual(w.qz5ctl("status").returncode, 0)
-        self.x_server(x.display)
+        self.addCleanup(XServer(x.display).close)
         # After a back-off of a few seconds a code starts the helper again.
         wait_for(lambda: w.qz5ctl("osd", "0xF3", check=True) and x.visible_osd(), timeout=20,
                  interval=0.5, what="the OSD on the new display")
