@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,10 +33,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 // Everything written to a temporary file so far, as lines.
 std::vector<std::string> LinesOf(std::FILE* f) {
     std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-    return SplitLines(text);
+    return SplitLines(ReadText("/proc/self/fd/" + std::to_string(fileno(f))));
 }
 
 class EmulatedTransport : public ::testing::Test {
@@ -53,10 +49,7 @@ protected:
         SetPause({});
         std::fclose(diagnostics_);
     }
-    std::string LogText() const {
-        std::ifstream in(g_args.log, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string LogText() const { return ReadText(g_args.log); }
     // The lines the keyboards logged since the test began.
     std::vector<std::string> NewLogLines() const { return SplitLines(LogText().substr(logStart_)); }
     std::vector<std::string> Diagnostics() const { return LinesOf(diagnostics_); }
@@ -129,10 +122,8 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const auto eq = arg.find('=');
-        const std::string name = arg.substr(0, eq), value = eq == std::string::npos ? "" : arg.substr(eq + 1);
-        if (name == "--log") g_args.log = value;
-        else if (name == "--keyboards") g_args.keyboards = std::stoi(value);
+        if (arg.rfind("--log=", 0) == 0) g_args.log = arg.substr(6);
+        else if (arg.rfind("--keyboards=", 0) == 0) g_args.keyboards = std::stoi(arg.substr(12));
         else {
             std::fprintf(stderr, "unknown argument %s\n", argv[i]);
             return 2;

@@ -6,6 +6,7 @@
 //   - a file that was read survives writing and reading back: the record read
 //     back equals the loaded one, except for the characters of the texts that
 //     XML cannot carry, which the writer drops.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -31,21 +32,13 @@ void Check(bool ok, const char* what) {
     if (!ok) Fail(what);
 }
 
-// A scratch file that is already unlinked, so that nothing is left behind
-// however the fuzzer ends; the loader opens it by its /proc/self/fd path.
+// A scratch file in memory, so that nothing is left behind however the
+// fuzzer ends; the loader opens it by its /proc/self/fd path.
 struct ScratchFile {
-    int fd = -1;
-    std::string path;
-    ScratchFile() {
-        const char* dir = std::getenv("TMPDIR");
-        std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/qz5fuzz.XXXXXX";
-        fd = ::mkstemp(tmpl.data());
-        Check(fd >= 0, "cannot create a temporary file");
-        ::unlink(tmpl.c_str());
-        path = "/proc/self/fd/" + std::to_string(fd);
-    }
+    int fd = ::memfd_create("qz5fuzz", 0);
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
     void Write(const void* data, size_t size) {
-        Check(::ftruncate(fd, 0) == 0 && ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size),
+        Check(fd >= 0 && ::ftruncate(fd, 0) == 0 && ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size),
               "cannot write the temporary file");
     }
 };

@@ -1,6 +1,7 @@
 // Helpers for tests of the configuration store.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -29,10 +30,7 @@ inline bool SameRecord(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b) {
 // Offset of the first byte where two records differ, for failure messages.
 inline size_t FirstDifference(const _QZ5_CONFIG& a, const _QZ5_CONFIG& b) {
     const auto* pa = reinterpret_cast<const unsigned char*>(&a);
-    const auto* pb = reinterpret_cast<const unsigned char*>(&b);
-    size_t i = 0;
-    while (i < sizeof a && pa[i] == pb[i]) ++i;
-    return i;
+    return std::mismatch(pa, pa + sizeof a, reinterpret_cast<const unsigned char*>(&b)).first - pa;
 }
 
 inline void WriteText(const std::string& path, const std::string& text) {

@@ -63,10 +63,6 @@ protected:
 
 inline std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string s;
-    char b[3];
-    for (uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02x", v);
-        s += b;
-    }
+    for (uint8_t v : bytes) s += {"0123456789abcdef"[v >> 4], "0123456789abcdef"[v & 15]};
     return s;
 }

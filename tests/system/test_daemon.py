@@ -139,10 +139,7 @@ class SettingChanges(WorldTest):
             ({T: dbus.String(" 2x"), "ProfileNumber": dbus.Double(-0.9)}, ["40 14 01 00 00 00 00 00"]),
             ({T: dbus.UInt64(4), "QZ5GameModeChange": dbus.String("0")}, ["40 02 01 00 00 00 00 00"]),
             ({T: dbus.Boolean(True), "ProfileNumber": dbus.Int32(5), "isSave": True}, []),
-            ({T: dbus.Int32(-1)}, []),
-            ({T: dbus.Int32(7)}, []),
-            ({}, []),
-            ({T: dbus.Array([2], signature="i")}, []),
+            ({T: dbus.Int32(-1)}, []), ({T: dbus.Int32(7)}, []), ({}, []), ({T: dbus.Array([2], signature="i")}, []),
         ]:
             self.assertEqual(w.requests_after(lambda: w.notify("PellQZ5", "QZ5SettingChange", info)), sent, info)
         self.assertEqual(w.count_log("^full download: no profile 5, nothing sent$"), 1)
@@ -155,10 +152,6 @@ class SettingChanges(WorldTest):
         r = w.qz5ctl("status")
         self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 3\nlight level: 9\n"))
         self.assertEqual(w.next_line(mon), "RecDeviceStatue IsHaved=1 LightLev=9 ProfileNumber=3")
-        w.emulator("unplug")
-        r = w.qz5ctl("status")
-        self.assertEqual(r.stdout, "keyboard: absent\nprofile: 0\nlight level: 0\n")
-        self.assertTrue(w.wait_log(r"^tempPro  0$"))
 
 
 class NoDaemon(unittest.TestCase):
@@ -195,14 +188,13 @@ class Robustness(WorldTest):
                     lambda: dbus.Dictionary({"a": value(depth + 1)}, signature="sv"),
                     lambda: dbus.Struct((value(depth + 1), "s"), variant_level=1 + depth)][kind]()
 
-        def safe_type(v):
+        def pausing(v):
             # Changes that make the keyboard pause (types 1-5) would take the
-            # run beyond any deadline: keep the type's reading outside them.
+            # run beyond any deadline: the type's reading is kept outside them.
             try:
-                n = int(float(v)) if isinstance(v, (dbus.String, dbus.Double, float)) else int(v)
+                return 1 <= (int(float(v)) if isinstance(v, dbus.String) else int(v)) <= 5
             except (TypeError, ValueError, OverflowError):
-                return True
-            return not 1 <= n <= 5
+                return False
 
         bus = w.session_bus()
         for i in range(10000):
@@ -215,8 +207,7 @@ class Robustness(WorldTest):
                 w.notify(None, None, args, signature=signature, bus=bus)
                 continue
             info = {rng.choice(keys): value() for _ in range(rng.randrange(5))}
-            t = info.get("QZ5SettingChangeType")
-            if t is not None and not safe_type(t):
+            if pausing(info.get("QZ5SettingChangeType", 0)):
                 info["QZ5SettingChangeType"] = dbus.Int32(6)
             name, obj = rng.choice(names), rng.choice(objects)
             if obj == "GetDeviceStatue" and rng.random() < 0.9:

@@ -1,6 +1,7 @@
 """The keyboard coming and going, its reports and what they make qz5d do:
 the relayed notifications, the on-screen display, launches."""
 
+import glob
 import os
 import subprocess
 import unittest
@@ -27,13 +28,8 @@ def settings(paths):
 class Attach(WorldTest):
     def hidraw_fds(self, pid):
         """How many of the daemon's descriptors are open emulated hidraw nodes."""
-        fds = []
-        for fd in os.listdir(f"/proc/{pid}/fd"):
-            try:
-                fds.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
-            except OSError:
-                pass
-        return sum(1 for t in fds if t.startswith("/dev/pts/"))
+        return sum(1 for fd in glob.glob(f"/proc/{pid}/fd/*")
+                   if os.path.realpath(fd).startswith("/dev/pts/"))  # a closed one resolves to itself
 
     def test_attached_at_start_unplugged_replugged_and_plugged_late(self):
         w = self.w
@@ -55,6 +51,7 @@ class Attach(WorldTest):
         wait_for(lambda: self.hidraw_fds(pid) == 0, what="the dead nodes closed")
         self.assertEqual(w.qz5ctl("status").stdout, "keyboard: absent\nprofile: 0\nlight level: 0\n")
         self.assertEqual(w.next_line(mon), STATUS.format(0, 0))
+        self.assertIn("tempPro  0", w.log_lines())  # the status just posted, logged
 
         for i in range(3):  # each arrival replaces the last one's watches
             if i:
@@ -108,23 +105,15 @@ class Dispatch(WorldTest):
         mon = w.monitor()
         requests = w.requests()
         rows = [  # report, the relayed notification or None, the OSD code or None
-            ("8 00 00 f1", "QZ5ProfileChange ProfileNumber=0", "f1"),
-            ("8 00 00 f2", "QZ5ProfileChange ProfileNumber=1", "f2"),
-            ("8 00 00 f3", "QZ5ProfileChange ProfileNumber=2", "f3"),
+            *[(f"8 00 00 f{n + 1}", f"QZ5ProfileChange ProfileNumber={n}", f"f{n + 1}") for n in range(3)],
             ("8 00 00 f4", None, "f4"),
             ("8 00 00 f7", None, "f7"),
             ("8 00 00 f8", "QZ5GameModeChange QZ5GameModeNumber=1", "f8"),
             ("8 00 00 f9", "QZ5GameModeChange QZ5GameModeNumber=0", "f9"),
-            ("8 00 00 fa", "QZ5LightModeChange QZ5LightModeNumber=0", "fa"),
-            ("8 00 00 fb", "QZ5LightModeChange QZ5LightModeNumber=1", "fb"),
-            ("8 00 00 fc", "QZ5LightModeChange QZ5LightModeNumber=2", "fc"),
-            ("8 00 00 fd", "QZ5LightModeChange QZ5LightModeNumber=3", "fd"),
-            ("8 00 00 fe", "QZ5LightModeChange QZ5LightModeNumber=4", "fe"),
+            *[(f"8 00 00 {c:x}", f"QZ5LightModeChange QZ5LightModeNumber={c - 0xfa}", f"{c:x}")
+              for c in range(0xfa, 0xff)],
             ("8 00 00 ff", None, None),
-            ("4 cd 00 00", None, "cd"),
-            ("4 b5 00 00", None, "b5"),
-            ("4 b6 00 00", None, "b6"),
-            ("4 b7 00 00", None, "b7"),
+            *[(f"4 {code} 00 00", None, code) for code in ("cd", "b5", "b6", "b7")],
             ("4 f1 00 f1", None, None),
             ("8 00 00 00", None, None),  # these three carry nothing and are dropped unlogged
             ("5 00 00 f2", None, None),
@@ -156,14 +145,10 @@ class OnScreenDisplay(WorldTest):
     """The OSD through the daemon on a private X server, and the daemon
     outliving the display."""
 
-    def x_server(self, display=None):
-        x = XServer(display)
-        self.addCleanup(x.close)
-        return x
-
     def test_shows_the_picture_and_survives_the_display(self):
         w = self.w
-        x = self.x_server()
+        x = XServer()
+        self.addCleanup(x.close)
         w.serve(env={"DISPLAY": x.display})
         screen = lambda: x.screenshot(400, 570, 200, 130)
         empty = screen()
@@ -184,7 +169,7 @@ class OnScreenDisplay(WorldTest):
         x.proc.wait(10)
         w.wait_log(r"^on-screen display: qz5-osd (exited with status \d+|ended by signal \d+)")
         self.assertEqual(w.qz5ctl("status").returncode, 0)
-        self.x_server(x.display)
+        self.addCleanup(XServer(x.display).close)
         # After a back-off of a few seconds a code starts the helper again.
         wait_for(lambda: w.qz5ctl("osd", "0xF3", check=True) and x.visible_osd(), timeout=20,
                  interval=0.5, what="the OSD on the new display")

@@ -38,31 +38,17 @@ struct IntCase {
 
 TEST_F(ReadTest, IntegerEntriesConvertByTheReadingRules) {
     const IntCase cases[] = {
-        {"<integer>7</integer>", 7},
-        {"<integer>010</integer>", 10},  // decimal, never octal
-        {"<integer> 12 </integer>", 12},
-        {"<integer>&#x31;2</integer>", 12},
-        {"<integer>-1</integer>", 0xFFFFFFFFu},
-        {"<integer>4294967297</integer>", 1},  // beyond 32 bits: the low 32 bits
-        {"<integer>-4294967297</integer>", 0xFFFFFFFFu},
-        {"<integer>99999999999999999999999</integer>", 0xF67FFFFFu},
-        {"<integer></integer>", 0},
-        {"<real>3.9</real>", 3},  // truncated toward zero
-        {"<real>-3.9</real>", 0xFFFFFFFDu},
-        {"<real>1e10</real>", 1410065408u},
-        {"<real>nan</real>", 0},
-        {"<real>inf</real>", 0},
-        {"<true/>", 1},
-        {"<false/>", 0},
-        {"<string>122</string>", 122},
-        {"<string> \t\n42abc</string>", 42},  // leading decimal after white space
-        {"<string>-5</string>", 0xFFFFFFFBu},
-        {"<string>abc 5</string>", 0},
-        {"<string></string>", 0},
-        {"<dict><key>GAME_MODE</key><integer>5</integer></dict>", 0},
-        {"<array><integer>5</integer></array>", 0},
-        {"<data>AAAA</data>", 0},
-        {"<date>2020-01-01T00:00:00Z</date>", 0},
+        {"<integer>7</integer>", 7}, {"<integer>010</integer>", 10} /* decimal, never octal */,
+        {"<integer> 12 </integer>", 12}, {"<integer>&#x31;2</integer>", 12}, {"<integer>-1</integer>", 0xFFFFFFFFu},
+        {"<integer>4294967297</integer>", 1} /* beyond 32 bits: the low 32 bits */,
+        {"<integer>-4294967297</integer>", 0xFFFFFFFFu}, {"<integer>99999999999999999999999</integer>", 0xF67FFFFFu},
+        {"<integer></integer>", 0}, {"<real>3.9</real>", 3} /* truncated toward zero */,
+        {"<real>-3.9</real>", 0xFFFFFFFDu}, {"<real>1e10</real>", 1410065408u}, {"<real>nan</real>", 0},
+        {"<real>inf</real>", 0}, {"<true/>", 1}, {"<false/>", 0}, {"<string>122</string>", 122},
+        {"<string> \t\n42abc</string>", 42} /* leading decimal after white space */,
+        {"<string>-5</string>", 0xFFFFFFFBu}, {"<string>abc 5</string>", 0}, {"<string></string>", 0},
+        {"<dict><key>GAME_MODE</key><integer>5</integer></dict>", 0}, {"<array><integer>5</integer></array>", 0},
+        {"<data>AAAA</data>", 0}, {"<date>2020-01-01T00:00:00Z</date>", 0},
     };
     for (const auto& c : cases) {
         Load(std::string("<key>GAME_MODE</key>") + c.value);
@@ -78,15 +64,12 @@ TEST_F(ReadTest, TextEntriesFitTheirFieldWithoutSplittingACharacter) {
     const std::string e_acute = "\xC3\xA9";
     const TextCase cases[] = {
         {"<string>/Applications/Calc.app</string>", "/Applications/Calc.app"},
-        {"<string>a &amp; b &lt;c&gt;</string>", "a & b <c>"},
-        {"<string><![CDATA[x<y]]></string>", "x<y"},
-        {"<string> </string>", " "},
-        {"<string>line1\nline2&#13;</string>", "line1\nline2\r"},
+        {"<string>a &amp; b &lt;c&gt;</string>", "a & b <c>"}, {"<string><![CDATA[x<y]]></string>", "x<y"},
+        {"<string> </string>", " "}, {"<string>line1\nline2&#13;</string>", "line1\nline2\r"},
         {"<string>" + std::string(300, 'x') + "</string>", std::string(255, 'x')},
         {"<string>" + std::string(254, 'x') + e_acute + "</string>", std::string(254, 'x')},
         {"<string>" + std::string(253, 'x') + e_acute + "</string>", std::string(253, 'x') + e_acute},
-        {"<integer>5</integer>", ""},
-        {"<dict/>", ""},
+        {"<integer>5</integer>", ""}, {"<dict/>", ""},
     };
     for (const auto& c : cases) {
         std::memset(&m_Config, 0x55, sizeof m_Config);
@@ -121,25 +104,17 @@ TEST_F(ReadTest, EntriesLandWhereTheirKeysSay) {
         </dict>
         <key>PROFILE_3</key><dict><key>KEY_1</key><integer>77</integer></dict>
         <key>PROFILE_4</key><dict><key>KEY_1</key><integer>66</integer></dict>)");
-    EXPECT_EQ(m_Config.PROFILE_ID, 2u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.LIGHT_STYLE, 4u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.WASDLIGHT, 1u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.DIRECTLIGHT, 0u);
-    EXPECT_EQ(m_Config.LIGHT_OPTION.PELLFLAGLIGHT, 9u);
     const _QZ5_PROFILE& p0 = m_Config.PROFILE[0];
-    EXPECT_EQ(p0.KEY[0], 54u);
-    EXPECT_EQ(p0.KEY[1], 0u);  // "KEY_02" is not slot 2
-    EXPECT_EQ(p0.KEY[6], 122u);
-    EXPECT_EQ(p0.KEY[159], 9u);
-    EXPECT_EQ(p0.TKEYINFO[0].FUNCID, 1u);
-    EXPECT_EQ(p0.TKEYINFO[0].MAPKEY_KEYCODE, 40u);
-    EXPECT_EQ(p0.TKEYINFO[1].FUNCID, 3u);
-    EXPECT_EQ(p0.TKEYINFO[1].MAPKEY_KEYCODE, 0u);  // nothing carries over between keys
-    EXPECT_EQ(p0.MAPPINGKEYINFO[7].MAPKEY_KEYCODE, 37u);
-    EXPECT_EQ(p0.INSTANT_SHIFT.PREKEY, 3u);
-    EXPECT_EQ(p0.INSTANT_SHIFT.NEXTKEY, 1u);
-    EXPECT_EQ(m_Config.PROFILE[1].KEY[0], 0u);  // missing dictionary reads 0
-    EXPECT_EQ(m_Config.PROFILE[2].KEY[0], 77u);
+    const auto& light = m_Config.LIGHT_OPTION;
+    const std::pair<uint32_t, uint32_t> read[] = {  // {field, expected}, numbered from 0 in failure messages
+        {m_Config.PROFILE_ID, 2}, {light.LIGHT_STYLE, 4}, {light.WASDLIGHT, 1}, {light.DIRECTLIGHT, 0},
+        {light.PELLFLAGLIGHT, 9}, {p0.KEY[0], 54}, {p0.KEY[1], 0} /* "KEY_02" is not slot 2 */, {p0.KEY[6], 122},
+        {p0.KEY[159], 9}, {p0.TKEYINFO[0].FUNCID, 1}, {p0.TKEYINFO[0].MAPKEY_KEYCODE, 40},
+        {p0.TKEYINFO[1].FUNCID, 3}, {p0.TKEYINFO[1].MAPKEY_KEYCODE, 0} /* nothing carries over between keys */,
+        {p0.MAPPINGKEYINFO[7].MAPKEY_KEYCODE, 37}, {p0.INSTANT_SHIFT.PREKEY, 3}, {p0.INSTANT_SHIFT.NEXTKEY, 1},
+        {m_Config.PROFILE[1].KEY[0], 0} /* missing dictionary reads 0 */, {m_Config.PROFILE[2].KEY[0], 77},
+    };
+    for (size_t i = 0; i < std::size(read); ++i) EXPECT_EQ(read[i].first, read[i].second) << "entry " << i;
     Load("<key><![CDATA[GAME_MODE]]></key><integer>4</integer><key>PROFILE_<!-- c -->ID</key><integer>1</integer>");
     EXPECT_EQ(m_Config.GAME_MODE, 4u);  // however a key's text is written
     EXPECT_EQ(m_Config.PROFILE_ID, 1u);
@@ -196,19 +171,15 @@ TEST_F(ReadTest, UnreadableFilesGiveTheFactoryDefaultsAndStayAsTheyWere) {
     };
     const std::string valid = Plist("<key>GAME_MODE</key><integer>1</integer>");
     const std::string cases[] = {
-        "",
-        "not xml at all",
-        valid.substr(0, valid.size() / 2),  // truncated
+        "", "not xml at all", valid.substr(0, valid.size() / 2) /* truncated */,
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>",
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><string>x</string></plist>",
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/><dict/></plist>",
         "<?xml version=\"1.0\"?><dict><key>GAME_MODE</key><integer>1</integer></dict>",
-        std::string("bplist00\xd1\x01\x02", 11),
-        Plist("<key>GAME_MODE</key>"),  // a key without its value
+        std::string("bplist00\xd1\x01\x02", 11), Plist("<key>GAME_MODE</key>") /* a key without its value */,
         Plist("<key>GAME_MODE</key><integer>1</integer><integer>2</integer>"),
-        Plist("<key>GAME_MODE</key><blob>1</blob>"),
+        Plist("<key>GAME_MODE</key><blob>1</blob>"), Plist("<key>A</key><array><key>B</key></array>"),
         Plist("<key>GAME_MODE</key><integer><integer>1</integer></integer>"),
-        Plist("<key>A</key><array><key>B</key></array>"),
         Plist("<key>GAME_MODE</key>" + nested(200000)),
     };
     const auto defaults = DefaultRecord();

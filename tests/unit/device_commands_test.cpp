@@ -1,4 +1,4 @@
-// Device commands: setup packets and the lighting encoding.
+// Device commands: setup packets, function codes and the lighting encoding.
 #include "tests/support/keyboard_fixture.hpp"
 
 namespace {
@@ -14,9 +14,10 @@ TEST_F(CommandsTest, SetupPackets) {
     prefs->SendAltermateProfilePro(2);
     EXPECT_EQ(Lines(), (std::vector<std::string>{"40 01 00 00 00 00 00 00", "40 14 03 00 00 00 00 00",
                                                  "40 02 03 00 00 00 00 00", "40 1a e2 e1 00 00 00 00"}));
-    const int selectors[] = {0, 1, 2, 3, 4, -1};
-    const uint8_t usages[] = {0x00, 0xE2, 0xE0, 0xE1, 0x00, 0x00};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(prefs->getAlterKeyCode(selectors[i]), usages[i]);
+    for (auto [selector, usage] : {std::pair{0, 0x00}, {1, 0xE2}, {2, 0xE0}, {3, 0xE1}, {4, 0x00}, {-1, 0x00}})
+        EXPECT_EQ(prefs->getAlterKeyCode(selector), usage) << selector;  // the instant-shift modifiers
+    for (auto [funcId, code] : {std::pair{0u, 0x00u}, {1u, 0x10u}, {2u, 0x20u}, {3u, 0x11u}, {4u, 0x00u}, {~0u, 0x00u}})
+        EXPECT_EQ(prefs->GetDeviceFuncID(funcId), code) << funcId;  // the function codes
 }
 
 TEST_F(CommandsTest, LightZoneEncoding) {

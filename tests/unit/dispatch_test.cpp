@@ -57,11 +57,8 @@ std::vector<UdevDevice> ListNodes(std::string&) { return g_nodes; }
 TEST(DriverNodes, FirstAndLastMatchingNodePassingThePreviousOneOver) {
     SetHidrawLister(&ListNodes);
     const auto node = [](const char* path, bool ours) {
-        UdevDevice d;
-        d.syspath = path;
-        d.vendorId = ours ? kQz5UsbVendorId : 0x046d;
-        d.productId = ours ? kQz5UsbProductId : 0xc52b;
-        return d;
+        return UdevDevice{path, "", 0, 0, static_cast<uint16_t>(ours ? kQz5UsbVendorId : 0x046d),
+                          static_cast<uint16_t>(ours ? kQz5UsbProductId : 0xc52b)};
     };
     const struct {
         std::vector<UdevDevice> nodes;
@@ -85,12 +82,7 @@ TEST(DriverNodes, FirstAndLastMatchingNodePassingThePreviousOneOver) {
 }
 
 TEST_F(DispatchTest, ArrivalOpensEachDeviceWaitingOutExclusiveAccess) {
-    const auto at = [](int devnum) {
-        UdevDevice d;
-        d.busnum = 1;
-        d.devnum = devnum;
-        return d;
-    };
+    const auto at = [](int devnum) { return UdevDevice{"", "", 1, devnum, 0, 0}; };  // bus 1
     bus.AddDevice();
     bus.AddDevice();
     bus.FailOpen(0, LIBUSB_ERROR_BUSY);

@@ -1,18 +1,13 @@
 // The settings application's side: the reading of received values, what a
 // settings change reloads, and what is observed (every change type, the
 // status reply and the relays are driven end to end by the system tests).
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <limits>
 
 #include "daemon/application.hpp"
-#include "platform/log_capture.hpp"
 #include "platform/osd.hpp"
-#include "platform/usb_double.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "tests/support/keyboard_fixture.hpp"
 
 namespace {
 
@@ -22,21 +17,10 @@ TEST(UserInfoReading, EveryValueTypeReadsAsOneInt) {
         UserInfoValue value;
         int expected;
     } rows[] = {
-        {int64_t{-3}, -3},
-        {int64_t{1} << 40, 2147483647},
-        {-(int64_t{1} << 40), -2147483647 - 1},
-        {uint64_t{1} << 63, 2147483647},
-        {2.9, 2},
-        {-2.9, -2},
-        {1e300, 2147483647},
-        {nan, 0},
-        {true, 1},
-        {false, 0},
-        {std::string(" \t 42abc"), 42},
-        {std::string("-7"), -7},
-        {std::string("x1"), 0},
-        {std::string("99999999999999999999"), 2147483647},
-        {std::monostate{}, 0},
+        {int64_t{-3}, -3}, {int64_t{1} << 40, 2147483647}, {-(int64_t{1} << 40), -2147483647 - 1},
+        {uint64_t{1} << 63, 2147483647}, {2.9, 2}, {-2.9, -2}, {1e300, 2147483647}, {nan, 0}, {true, 1}, {false, 0},
+        {std::string(" \t 42abc"), 42}, {std::string("-7"), -7}, {std::string("x1"), 0},
+        {std::string("99999999999999999999"), 2147483647}, {std::monostate{}, 0},
     };
     for (const auto& r : rows) {
         const UserInfo info{{"k", r.value}};
@@ -46,27 +30,22 @@ TEST(UserInfoReading, EveryValueTypeReadsAsOneInt) {
     EXPECT_EQ(ReadUserInfoInt({}, "absent"), 0);
 }
 
-class DaemonNotifications : public ::testing::Test {
+class DaemonNotifications : public KeyboardTest {
 protected:
     void SetUp() override {
+        KeyboardTest::SetUp();
         setenv("QZ5_SETTINGS_FILE", settings.c_str(), 1);
         keyboard = bus.AddDevice();
         bus.SetReply(keyboard, 0x15, {2});
         bus.SetReply(keyboard, 0x04, {0, 7});
-        SetUsbBus(&bus);
-        SetPause([](unsigned) {});
-        SetRequestDiagnostics(nullptr);
         SetOsdDisplay(&osd);
         ASSERT_EQ(app->WireUp(center), 0);
         bus.requests.clear();  // the reset
     }
     void TearDown() override {
         app->Terminate();
-        SetUsbBus(nullptr);
-        SetPause({});
-        SetRequestDiagnostics(stdout);
         SetOsdDisplay(nullptr);
-        unsetenv("QZ5_SETTINGS_FILE");
+        KeyboardTest::TearDown();
     }
     std::vector<std::string> Sent() {
         std::vector<std::string> lines;
@@ -76,10 +55,7 @@ protected:
     }
     void Change(UserInfo info) { EXPECT_EQ(center.Deliver("PellQZ5", "QZ5SettingChange", info), 1); }
 
-    TempDir dir;
     std::string settings = dir.File("Setting.xml");
-    ScopedLogCapture log;
-    RecordingUsbBus bus;
     int keyboard = 0;
     RecordingOsdDisplay osd;
     RecordingNotificationCenter center;

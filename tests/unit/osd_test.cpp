@@ -122,27 +122,26 @@ public:
 };
 
 TEST(OsdWindowDrag, FollowsTheMouseButKeepsTheTopEdgeInTheWorkArea) {
-    struct Case { OsdPoint down, drag; OsdPoint origin; };
+    struct Case { bool draggable; OsdPoint down, drag; OsdPoint origin; int moves; };
     const Case cases[] = {
-        {{10, 10}, {60, 5}, {350, 395}},
-        {{10, 10}, {10, -500}, {300, 30}},      // clamped at the top of the work area
-        {{100, 60}, {-900, 900}, {-700, 1240}},  // other edges are not limited
+        {true, {10, 10}, {60, 5}, {350, 395}, 1},
+        {true, {10, 10}, {10, -500}, {300, 30}, 1},      // clamped at the top of the work area
+        {true, {100, 60}, {-900, 900}, {-700, 1240}, 1},  // other edges are not limited
+        {false, {10, 10}, {60, 60}, {300, 400}, 0},
     };
     for (const Case& c : cases) {
         FakeFrame frame;
         custumwindow window(frame, {0, 0, kOsdWindowWidth, kOsdWindowHeight});
-        window.SetCanDragWindow(true);
+        if (c.draggable) window.SetCanDragWindow(true);
+        else window.setBCanDragWindow(false);
         window.mouseDown(c.down);
-        EXPECT_EQ(window.initialLocation(), c.down);
+        if (c.draggable) {
+            EXPECT_EQ(window.initialLocation(), c.down);
+        }
         window.mouseDragged(c.drag);
-        EXPECT_EQ((OsdPoint{frame.window.x, frame.window.y}), c.origin);
+        EXPECT_EQ((OsdPoint{frame.window.x, frame.window.y}), c.origin) << (&c - cases);
+        EXPECT_EQ(frame.moves, c.moves) << (&c - cases);
     }
-    FakeFrame frame;
-    custumwindow window(frame, {0, 0, kOsdWindowWidth, kOsdWindowHeight});
-    window.setBCanDragWindow(false);
-    window.mouseDown({10, 10});
-    window.mouseDragged({60, 60});
-    EXPECT_EQ(frame.moves, 0);
 }
 
 TEST(OsdInput, OneDecimalCodePerLine) {
@@ -185,12 +184,7 @@ TEST(OsdHelperProcess, ReportsAHelperWithoutADisplay) {
     const char* expected = "qz5-osd exited with status 3 (no display to show it on)";
     bool late = false;  // set at the deadline, 20 s on
     const guint timer = g_timeout_add_seconds(
-        20,
-        [](gpointer l) -> gboolean {
-            *static_cast<bool*>(l) = true;
-            return G_SOURCE_REMOVE;
-        },
-        &late);
+        20, [](gpointer l) -> gboolean { return *static_cast<bool*>(l) = true, G_SOURCE_REMOVE; }, &late);
     while (!log.Contains(expected) && !late) g_main_context_iteration(nullptr, TRUE);
     if (!late) g_source_remove(timer);
     if (!display.empty()) g_setenv("DISPLAY", display.c_str(), TRUE);

@@ -1,5 +1,5 @@
-// Preferences: loading at construction, the function-code table (reloads are
-// checked where a settings change makes them).
+// Preferences: loading at construction (reloads are checked where a settings
+// change makes them; the function-code table with the device commands).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,18 +13,11 @@
 
 namespace {
 
-class PreferencesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("QZ5_SETTINGS_FILE", path.c_str(), 1);
-        std::memset(&m_Config, 0, sizeof m_Config);
-    }
-    void TearDown() override { unsetenv("QZ5_SETTINGS_FILE"); }
+TEST(PreferencesTest, ConstructionLoadsAndDestructionReleasesWithTheirLogLines) {
     TempDir dir;
-    std::string path = dir.File("Setting.xml");
-};
-
-TEST_F(PreferencesTest, ConstructionLoadsAndDestructionReleasesWithTheirLogLines) {
+    const std::string path = dir.File("Setting.xml");
+    setenv("QZ5_SETTINGS_FILE", path.c_str(), 1);
+    std::memset(&m_Config, 0, sizeof m_Config);
     ScopedLogCapture log;
     {
         Preferences prefs;
@@ -35,14 +28,7 @@ TEST_F(PreferencesTest, ConstructionLoadsAndDestructionReleasesWithTheirLogLines
     }
     EXPECT_EQ(log.lines.back(), "m_pXMLconfig Release ");
     EXPECT_EQ(m_pXMLconfig, nullptr);
-}
-
-TEST_F(PreferencesTest, DeviceFunctionCodes) {
-    ScopedLogCapture log;
-    Preferences prefs;
-    const std::pair<uint32_t, uint32_t> table[] = {{0, 0x00}, {1, 0x10}, {2, 0x20}, {3, 0x11},
-                                                   {4, 0x00}, {0xFFFFFFFFu, 0x00}};
-    for (auto [funcId, code] : table) EXPECT_EQ(prefs.GetDeviceFuncID(funcId), code) << funcId;
+    unsetenv("QZ5_SETTINGS_FILE");
 }
 
 }  // namespace
