@@ -171,15 +171,19 @@ TEST_F(ReadTest, UnreadableFilesGiveTheFactoryDefaultsAndStayAsTheyWere) {
     };
     const std::string valid = Plist("<key>GAME_MODE</key><integer>1</integer>");
     const std::string cases[] = {
-        "", "not xml at all", valid.substr(0, valid.size() / 2) /* truncated */,
+        "",
+        "not xml at all",
+        valid.substr(0, valid.size() / 2),  // truncated
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1</integer></array></plist>",
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><string>x</string></plist>",
         "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict/><dict/></plist>",
         "<?xml version=\"1.0\"?><dict><key>GAME_MODE</key><integer>1</integer></dict>",
-        std::string("bplist00\xd1\x01\x02", 11), Plist("<key>GAME_MODE</key>") /* a key without its value */,
+        std::string("bplist00\xd1\x01\x02", 11),
+        Plist("<key>GAME_MODE</key>"),  // a key without its value
         Plist("<key>GAME_MODE</key><integer>1</integer><integer>2</integer>"),
-        Plist("<key>GAME_MODE</key><blob>1</blob>"), Plist("<key>A</key><array><key>B</key></array>"),
+        Plist("<key>GAME_MODE</key><blob>1</blob>"),
         Plist("<key>GAME_MODE</key><integer><integer>1</integer></integer>"),
+        Plist("<key>A</key><array><key>B</key></array>"),
         Plist("<key>GAME_MODE</key>" + nested(200000)),
     };
     const auto defaults = DefaultRecord();

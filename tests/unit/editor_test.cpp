@@ -136,14 +136,17 @@ TEST_F(EditorTest, RefusedEditsLeaveTheFileAsItWas) {
         {{"set", "1", "key", "Escpae", "A"}, "(did you mean Escape?)"},
         {{"set", "1", "key", "A", "Nope"}, "no key named 'Nope'"},
         {{"set", "4", "t1", "none"}, "the profile is a number from 1 to 3, not '4'"},
-        {{"set", "ligth", "style", "1"}, "(did you mean light?)"}, {{"set", "light", "style", "5"}, "from 0 to 4"},
+        {{"set", "ligth", "style", "1"}, "(did you mean light?)"},
+        {{"set", "light", "style", "5"}, "from 0 to 4"},
         {{"set", "light", "zones", "wasd,keys"}, "expected wasd, arrows, numbers, flag"},
         {{"set", "1", "t13", "none"}, "expected key, shift, T1-T12 or M1-M8"},
         {{"set", "1", "t1", "on", "F1"}, "expected none, key, macro, launch, name, repeat"},
-        {{"set", "1", "m1", "on"}, "missing the value of on"}, {{"set", "1", "m1", "repeat", "4"}, "from 1 to 3"},
+        {{"set", "1", "m1", "on"}, "missing the value of on"},
+        {{"set", "1", "m1", "repeat", "4"}, "from 1 to 3"},
         {{"set", "1", "t1", "name", std::string(256, 'x')}, "256 bytes; at most 255"},
         {{"set", "1", "shift", "next", "meta"}, "expected none, Alt, Control, Shift"},
-        {{"set", "game"}, "missing on or off"}, {{"show", "--apply"}, "--apply goes with set and macro import"},
+        {{"set", "game"}, "missing on or off"},
+        {{"show", "--apply"}, "--apply goes with set and macro import"},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStderr();
