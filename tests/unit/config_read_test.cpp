@@ -38,17 +38,31 @@ struct IntCase {
 
 TEST_F(ReadTest, IntegerEntriesConvertByTheReadingRules) {
     const IntCase cases[] = {
-        {"<integer>7</integer>", 7}, {"<integer>010</integer>", 10} /* decimal, never octal */,
-        {"<integer> 12 </integer>", 12}, {"<integer>&#x31;2</integer>", 12}, {"<integer>-1</integer>", 0xFFFFFFFFu},
-        {"<integer>4294967297</integer>", 1} /* beyond 32 bits: the low 32 bits */,
-        {"<integer>-4294967297</integer>", 0xFFFFFFFFu}, {"<integer>99999999999999999999999</integer>", 0xF67FFFFFu},
-        {"<integer></integer>", 0}, {"<real>3.9</real>", 3} /* truncated toward zero */,
-        {"<real>-3.9</real>", 0xFFFFFFFDu}, {"<real>1e10</real>", 1410065408u}, {"<real>nan</real>", 0},
-        {"<real>inf</real>", 0}, {"<true/>", 1}, {"<false/>", 0}, {"<string>122</string>", 122},
-        {"<string> \t\n42abc</string>", 42} /* leading decimal after white space */,
-        {"<string>-5</string>", 0xFFFFFFFBu}, {"<string>abc 5</string>", 0}, {"<string></string>", 0},
-        {"<dict><key>GAME_MODE</key><integer>5</integer></dict>", 0}, {"<array><integer>5</integer></array>", 0},
-        {"<data>AAAA</data>", 0}, {"<date>2020-01-01T00:00:00Z</date>", 0},
+        {"<integer>7</integer>", 7},
+        {"<integer>010</integer>", 10},  // decimal, never octal
+        {"<integer> 12 </integer>", 12},
+        {"<integer>&#x31;2</integer>", 12},
+        {"<integer>-1</integer>", 0xFFFFFFFFu},
+        {"<integer>4294967297</integer>", 1},  // beyond 32 bits: the low 32 bits
+        {"<integer>-4294967297</integer>", 0xFFFFFFFFu},
+        {"<integer>99999999999999999999999</integer>", 0xF67FFFFFu},
+        {"<integer></integer>", 0},
+        {"<real>3.9</real>", 3},  // truncated toward zero
+        {"<real>-3.9</real>", 0xFFFFFFFDu},
+        {"<real>1e10</real>", 1410065408u},
+        {"<real>nan</real>", 0},
+        {"<real>inf</real>", 0},
+        {"<true/>", 1},
+        {"<false/>", 0},
+        {"<string>122</string>", 122},
+        {"<string> \t\n42abc</string>", 42},  // leading decimal after white space
+        {"<string>-5</string>", 0xFFFFFFFBu},
+        {"<string>abc 5</string>", 0},
+        {"<string></string>", 0},
+        {"<dict><key>GAME_MODE</key><integer>5</integer></dict>", 0},
+        {"<array><integer>5</integer></array>", 0},
+        {"<data>AAAA</data>", 0},
+        {"<date>2020-01-01T00:00:00Z</date>", 0},
     };
     for (const auto& c : cases) {
         Load(std::string("<key>GAME_MODE</key>") + c.value);
