@@ -39,6 +39,7 @@ protected:
         bus.SetReply(keyboard, 0x15, {2});
         bus.SetReply(keyboard, 0x04, {0, 7});
         SetOsdDisplay(&osd);
+        prefs.reset();  // the daemon makes its own, the one settings reader of the process
         ASSERT_EQ(app->WireUp(center), 0);
         bus.requests.clear();  // the reset
     }
