@@ -139,7 +139,10 @@ class SettingChanges(WorldTest):
             ({T: dbus.String(" 2x"), "ProfileNumber": dbus.Double(-0.9)}, ["40 14 01 00 00 00 00 00"]),
             ({T: dbus.UInt64(4), "QZ5GameModeChange": dbus.String("0")}, ["40 02 01 00 00 00 00 00"]),
             ({T: dbus.Boolean(True), "ProfileNumber": dbus.Int32(5), "isSave": True}, []),
-            ({T: dbus.Int32(-1)}, []), ({T: dbus.Int32(7)}, []), ({}, []), ({T: dbus.Array([2], signature="i")}, []),
+            ({T: dbus.Int32(-1)}, []),
+            ({T: dbus.Int32(7)}, []),
+            ({}, []),
+            ({T: dbus.Array([2], signature="i")}, []),
         ]:
             self.assertEqual(w.requests_after(lambda: w.notify("PellQZ5", "QZ5SettingChange", info)), sent, info)
         self.assertEqual(w.count_log("^full download: no profile 5, nothing sent$"), 1)

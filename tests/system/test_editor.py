@@ -36,7 +36,7 @@ class EditorApply(WorldTest):
         # A refused edit posts nothing.
         r = w.qz5ctl("set", "2", "key", "CapsLok", "Escpae", "--apply")
         self.assertEqual((r.returncode, r.stderr.count("\n")), (2, 1))
-        self.assertEqual(w.requests_after(lambda: None), [])
+        self.assertEqual(w.requests_after(lambda: None, changes=0), [])
 
 
 if __name__ == "__main__":

@@ -17,10 +17,21 @@ TEST(UserInfoReading, EveryValueTypeReadsAsOneInt) {
         UserInfoValue value;
         int expected;
     } rows[] = {
-        {int64_t{-3}, -3}, {int64_t{1} << 40, 2147483647}, {-(int64_t{1} << 40), -2147483647 - 1},
-        {uint64_t{1} << 63, 2147483647}, {2.9, 2}, {-2.9, -2}, {1e300, 2147483647}, {nan, 0}, {true, 1}, {false, 0},
-        {std::string(" \t 42abc"), 42}, {std::string("-7"), -7}, {std::string("x1"), 0},
-        {std::string("99999999999999999999"), 2147483647}, {std::monostate{}, 0},
+        {int64_t{-3}, -3},
+        {int64_t{1} << 40, 2147483647},  // integers are clamped, never wrapped
+        {-(int64_t{1} << 40), -2147483647 - 1},
+        {uint64_t{1} << 63, 2147483647},
+        {2.9, 2},  // doubles truncate toward zero
+        {-2.9, -2},
+        {1e300, 2147483647},
+        {nan, 0},
+        {true, 1},
+        {false, 0},
+        {std::string(" \t 42abc"), 42},  // a string's leading decimal integer
+        {std::string("-7"), -7},
+        {std::string("x1"), 0},
+        {std::string("99999999999999999999"), 2147483647},
+        {std::monostate{}, 0},  // any other type
     };
     for (const auto& r : rows) {
         const UserInfo info{{"k", r.value}};

@@ -272,11 +272,16 @@ class World:
         if bus is None:
             conn.close()
 
-    def requests_after(self, act):
+    def requests_after(self, act, changes=1):
         """The requests act makes the daemon send: a profile selection that
-        nothing else sends is posted behind it and marks the end."""
+        nothing else sends is posted behind it and marks the end. The marker
+        goes out once the daemon logged the act's changes: the bus keeps the
+        order of one connection's messages only."""
         start = len(self.requests())
+        logged = self.count_log("^QZ5SettingChangeNotifProc$")
         act()
+        if changes:
+            self.wait_log("^QZ5SettingChangeNotifProc$", count=logged + changes)
         self.notify("PellQZ5", "QZ5SettingChange", {"QZ5SettingChangeType": 2, "ProfileNumber": 0x7FFE})
         lines = wait_for(lambda: self.requests()[start:] if self.requests()[-1:] == [MARK] else None,
                          30, "the marking request")
