@@ -82,16 +82,6 @@ class Client:
         raise AssertionError(f"no {obj} notification within {timeout} s")
 
 
-def daemon_pid(w):
-    def child():
-        for task in glob.glob(f"/proc/{w.daemon.pid}/task/*/children"):
-            with open(task) as f:
-                pids = f.read().split()
-            if pids:
-                return int(pids[0])
-    return wait_for(child, what="the daemon's process")
-
-
 def switches(pid):
     """Voluntary plus involuntary context switches of each of the process's threads, by thread."""
     counts = {}
@@ -223,7 +213,7 @@ def main():
                        check=True)
         w.start_daemon(["--profile", "1"])
         w.ready()
-        pid = daemon_pid(w)
+        pid = int(w.daemon_pid())
         client = Client(w.env["DBUS_SESSION_BUS_ADDRESS"])
         print(f"qz5d {os.path.join(ARGS.build, 'daemon/qz5d')} (pid {pid}) on the emulated keyboard; "
               f"on-screen display: {display}", flush=True)
