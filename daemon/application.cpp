@@ -98,21 +98,36 @@ int Application::Init() {
         LogLine("%s; qz5d stops", error.c_str());
         return 1;
     }
+    // The name tells clients that posts are heard: it is claimed only once
+    // the settings are loaded and the observers' match rules are in place.
+    // A second daemon ends here, before it touches the keyboard.
+    if (const int status = ListenForSettingsApp(*m_center); status != 0) return status;
     if (!m_center->ClaimDaemonName(error)) {
         LogLine("another qz5d already runs on this session bus (%s)", error.c_str());
         return 1;
     }
     m_center->OnLost(&BusLost);
-    return WireUp(*m_center);
+    StartDevices();
+    return 0;
 }
 
 int Application::WireUp(NotificationCenter& center) {
+    if (const int status = ListenForSettingsApp(center); status != 0) return status;
+    StartDevices();
+    return 0;
+}
+
+int Application::ListenForSettingsApp(NotificationCenter& center) {
     m_pPrefs = new Preferences();
     m_isOnDev = false;
     SetNotificationCenter(&center);
     if (!center.AddObserver(nullptr, &QZ5SettingChangeNotifProc, "PellQZ5", "QZ5SettingChange") ||
         !center.AddObserver(nullptr, &QZ5GetDevStatueProc, "PellQZ5Check", "GetDeviceStatue"))
         return 1;
+    return 0;
+}
+
+void Application::StartDevices() {
     // A keyboard already attached is handled now, so that its status reply
     // goes out before the reset.
     std::string error;
@@ -126,7 +141,6 @@ int Application::WireUp(NotificationCenter& center) {
     DeviceAddedNotifProc(attached);
     DeviceRemovedNotifProc({});
     m_pPrefs->ResetDevice();
-    return 0;
 }
 
 void Application::RegisterForDeviceNotif() {

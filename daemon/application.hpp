@@ -20,12 +20,16 @@ public:
     // Login wait, user switch, input-system check, Init, main loop,
     // Terminate. Returns the process's exit status.
     int Run();
-    // Connects to the session bus and wires everything (WireUp). Returns 0,
+    // Connects to the session bus, listens (ListenForSettingsApp), claims the
+    // daemon's name, then starts on the keyboard (StartDevices). Returns 0,
     // or the exit status when the daemon cannot serve this session.
     int Init();
-    // The part of Init that needs no bus of its own: the Preferences object,
-    // the two observers on center, the keyboard's reset.
+    // Init without a bus of its own: ListenForSettingsApp and StartDevices on center.
     int WireUp(NotificationCenter& center);
+    // The Preferences object (the settings loaded) and the two observers on center.
+    int ListenForSettingsApp(NotificationCenter& center);
+    // The hot-plug monitor, a keyboard already attached, the keyboard's reset.
+    void StartDevices();
     void Terminate();
     // Reads the console session; refreshes m_uid and m_userName. True when a
     // user is logged in on the console.

@@ -198,20 +198,8 @@ void SessionBusCenter::Post(const std::string& name, const std::string& object,
 }
 
 bool SessionBusCenter::ClaimDaemonName(std::string& error) {
-    GVariant* reply = impl_->CallBus("RequestName", g_variant_new("(su)", kDaemonBusName, 4u /* do not queue */),
-                                     "(u)", error);
-    if (!reply) return false;
-    guint32 result = 0;
-    g_variant_get(reply, "(u)", &result);
-    g_variant_unref(reply);
-    if (result != 1 /* primary owner */) {
-        error = "the name is taken";
-        return false;
-    }
-    impl_->nameLostSubscription = g_dbus_connection_signal_subscribe(
-        impl_->connection, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameLost",
-        "/org/freedesktop/DBus", kDaemonBusName, G_DBUS_SIGNAL_FLAGS_NONE, &Impl::OnNameLost,
-        impl_.get(), nullptr);
+    // The object goes up before the name: a client that sees the name owned
+    // can introspect it at once.
     GError* e = nullptr;
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kNotificationsIntrospection, &e);
     GDBusInterfaceInfo* interface =
@@ -232,6 +220,20 @@ bool SessionBusCenter::ClaimDaemonName(std::string& error) {
         g_error_free(e);
         return false;
     }
+    GVariant* reply = impl_->CallBus("RequestName", g_variant_new("(su)", kDaemonBusName, 4u /* do not queue */),
+                                     "(u)", error);
+    if (!reply) return false;
+    guint32 result = 0;
+    g_variant_get(reply, "(u)", &result);
+    g_variant_unref(reply);
+    if (result != 1 /* primary owner */) {
+        error = "the name is taken";
+        return false;
+    }
+    impl_->nameLostSubscription = g_dbus_connection_signal_subscribe(
+        impl_->connection, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameLost",
+        "/org/freedesktop/DBus", kDaemonBusName, G_DBUS_SIGNAL_FLAGS_NONE, &Impl::OnNameLost,
+        impl_.get(), nullptr);
     return true;
 }
 

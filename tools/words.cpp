@@ -140,5 +140,10 @@ int ProgKeyIndex(const std::string& word) {
 }
 
 std::string ProgKeyName(int index) {
-    return index < kTKeyCount ? "T" + std::to_string(index + 1) : "M" + std::to_string(index - kTKeyCount + 1);
+    // Appended rather than written "T" + std::to_string(n): GCC 12 at -O3
+    // reports a false -Wrestrict inside libstdc++ for a one-character literal
+    // joined to a temporary string (GCC bug 105329).
+    std::string name(1, index < kTKeyCount ? 'T' : 'M');
+    name += std::to_string(index < kTKeyCount ? index + 1 : index - kTKeyCount + 1);
+    return name;
 }

@@ -10,7 +10,7 @@ import unittest
 
 import dbus
 
-from world import QZ5D, World
+from world import QZ5D, World, wait_for
 
 SAVE = "40 03 00 00 00 00 00 00"
 
@@ -76,6 +76,27 @@ class LoginWait(WorldTest):
         w.procs[0].terminate()
         self.assertEqual(w.wait_exit(), 1)
         self.assertTrue(any("qz5d stops" in l for l in w.log_lines()))
+
+    def test_a_post_made_the_moment_the_name_appears_is_carried_out(self):
+        # The largest settings file keeps the daemon loading for longest,
+        # which is when a name owned too early loses the post.
+        largest = os.path.join(os.environ.get("QZ5_WORLD_DIR", "/tmp"), "largest-Setting.xml")
+        if not os.path.exists(largest):
+            subprocess.run(["/usr/bin/python3", os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../bench/gen_settings.py"), "largest",
+                            largest + ".part"], check=True)
+            os.replace(largest + ".part", largest)
+        w = self.w
+        w.add_session()
+        bus = w.session_bus()
+        owned = lambda: bus.name_has_owner("org.qz5d.Daemon")
+        for _ in range(5):
+            w.start_daemon(env={"QZ5_SETTINGS_FILE": largest})
+            wait_for(owned, 60, "the daemon's name", interval=0.001)
+            r = w.qz5ctl("osd", "0xf2")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            w.wait_log("^QZ5SettingChangeNotifProc$")  # each start writes a new log
+            self.assertEqual(w.stop_daemon(), 0)
+            wait_for(lambda: not owned(), 10, "the name released")
 
 
 @unittest.skipUnless(os.geteuid() == 0, "the user switch needs root")

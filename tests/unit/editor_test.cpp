@@ -193,7 +193,9 @@ TEST_F(EditorTest, ConcurrentEditsAllLand) {
     std::atomic<int> failures = 0;
     for (int t = 0; t < kTKeyCount; ++t)
         editors.emplace_back([&, t] {
-            failures += Edit({"set", "2", "t" + std::to_string(t + 1), "key", "F" + std::to_string(t + 1)});
+            std::string fkey = "F";  // appended: see ProgKeyName
+            fkey += std::to_string(t + 1);
+            failures += Edit({"set", "2", ProgKeyName(t), "key", fkey});
         });
     for (auto& e : editors) e.join();
     EXPECT_EQ(failures, 0);
