@@ -78,5 +78,7 @@ std::string SettingsXml(const _QZ5_CONFIG& rec, const ForeignEntries* foreign = 
 bool WriteSettingsFrom(const _QZ5_CONFIG& rec, const std::string& path);
 
 // The settings-file path the daemon and qz5ctl use: QZ5_SETTINGS_FILE from
-// the environment when set, else the path fixed at build time.
+// the environment when set, else the path fixed at build time. A path that
+// begins with "~/" is in the home folder of the user running (for qz5d, the
+// console user it became): $HOME, else the home of the passwd entry.
 std::string SettingsFilePath();

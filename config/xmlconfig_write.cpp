@@ -1,4 +1,7 @@
 // Factory defaults and writing the record out as the settings file.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -218,5 +221,14 @@ bool xmlconfig::WriteConfigFile() {
 
 std::string SettingsFilePath() {
     const char* env = std::getenv("QZ5_SETTINGS_FILE");
-    return env && *env ? env : kQz5SettingsFile;
+    std::string path = env && *env ? env : kQz5SettingsFile;
+    if (path.starts_with("~/")) {
+        const char* home = std::getenv("HOME");
+        if (!home || *home != '/') {
+            const passwd* entry = getpwuid(getuid());
+            home = entry ? entry->pw_dir : nullptr;
+        }
+        if (home && *home) path.replace(0, 1, home);
+    }
+    return path;
 }
