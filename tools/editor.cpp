@@ -14,13 +14,14 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 
-#include "config/key_names.hpp"
 #include "config/xmlconfig.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/file_io.hpp"
 #include "tools/bus_commands.hpp"
 #include "tools/macro_text.hpp"
+#include "tools/profile_text.hpp"
 #include "tools/settings_summary.hpp"
 #include "tools/words.hpp"
 
@@ -115,14 +116,17 @@ int LayoutRow(uint32_t vkey) {
 // One change to the record, and what makes a running qz5d send it.
 struct Change {
     std::function<void(_QZ5_CONFIG&)> edit;
+    std::function<void(_QZ5_PROFILE&)> profileEdit;  // of a profile change, the edit of the profile
     int profile = -1;  // the profile it changes, whose macro memory must hold it
     int macroKey = -1;  // a key whose macro it replaces: measured as a macro
     Words apply;        // the bus command for --apply
+    std::vector<std::string> notes;  // printed once the change is made
 };
 
 Change ProfileChange(int p, std::function<void(_QZ5_PROFILE&)> edit) {
     Change c;
     c.profile = p;
+    c.profileEdit = edit;
     c.edit = [p, edit](_QZ5_CONFIG& rec) { edit(rec.PROFILE[p]); };
     c.apply = {"apply", std::to_string(p + 1), "--save"};
     return c;
@@ -178,7 +182,9 @@ std::string LaunchPath(const std::string& path) {
     return CheckedText(full, "the launch path");
 }
 
-Change SetProgKey(int p, int k, const Words& w) {
+// The clauses from w[3] on for key k of profile p. A launch path is taken as
+// given when verbatim, else as LaunchPath makes it.
+Change SetProgKey(int p, int k, const Words& w, bool verbatim) {
     const bool mapping = k >= kTKeyCount;
     std::vector<std::function<void(_TKEY_INFO&)>> edits;
     for (size_t i = 3; i < w.size() || edits.empty();) {
@@ -199,7 +205,7 @@ Change SetProgKey(int p, int k, const Words& w) {
             const uint32_t code = KeyCodeOf(value, false);
             edits.push_back([code](_TKEY_INFO& key) { key.FUNCID = 1, key.SINGLE_KEYCODE = code; });
         } else if (clause == "launch") {
-            const std::string path = LaunchPath(value);
+            const std::string path = verbatim ? CheckedText(value, "the launch path") : LaunchPath(value);
             edits.push_back([path](_TKEY_INFO& key) { key.FUNCID = 3, CopyText(key.LAUNCHPATH, path); });
         } else if (clause == "name") {
             const std::string name = CheckedText(value, "the macro's name");
@@ -216,6 +222,8 @@ Change SetProgKey(int p, int k, const Words& w) {
         for (const auto& e : edits) e(ProgKey(prof, k));
     });
 }
+
+Change SetInProfile(int p, const Words& w, bool verbatim);
 
 Change ParseSet(const Words& w) {
     const std::string& what = Arg(w, 1, "what to set: profile, game, light or a profile number (1-3)");
@@ -241,7 +249,87 @@ Change ParseSet(const Words& w) {
             throw;
         }
     }
-    const int p = static_cast<int>(NumberIn(what, 1, 3, "the profile")) - 1;
+    return SetInProfile(static_cast<int>(NumberIn(what, 1, 3, "the profile")) - 1, w, false);
+}
+
+std::string ReadInput(const std::string& source) {
+    if (source == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
+    std::string text;
+    if (!ReadWholeFile(source, text)) throw Failure("cannot read " + source);
+    return text;
+}
+
+// profile import P FILE|-: profile P becomes the factory profile with the
+// file's lines applied in order (profile_text.hpp); nothing changes unless
+// every line is good.
+Change ParseProfileImport(const Words& w) {
+    const int p = static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1;
+    const std::string& source = Arg(w, 3, "the profile's FILE, or - for standard input");
+    NoMore(w, 4);
+    const std::string text = ReadInput(source);
+    using Edits = std::vector<std::function<void(_QZ5_PROFILE&)>>;
+    const auto edits = std::make_shared<Edits>();
+    std::vector<std::string> notes;
+    std::istringstream lines(text);
+    std::string line;
+    for (int n = 1; std::getline(lines, line); ++n) {
+        try {
+            const Words words = SplitQuoted(line);
+            if (words.empty() || words[0][0] == '#') continue;
+            if (words[0] == "raw") {
+                const std::string& path = Arg(words, 1, "the field after raw");
+                const uint32_t value = NumberIn(Arg(words, 2, "the value of " + path), 0, UINT32_MAX, "a raw value");
+                NoMore(words, 3);
+                auto scratch = std::make_unique<_QZ5_PROFILE>();
+                RawField(*scratch, path);  // checks the path
+                edits->push_back([path, value](_QZ5_PROFILE& prof) { RawField(prof, path) = value; });
+            } else if (words.size() == 2 && Lower(words[1]) == "steps") {
+                const int k = ProgKeyIndex(words[0]);
+                std::string steps;
+                const int first = n + 1;
+                while (true) {
+                    if (!std::getline(lines, line)) throw Refusal("the steps of " + ProgKeyName(k) + " have no end line");
+                    ++n;
+                    const size_t from = line.find_first_not_of(" \t\r");
+                    if (from != std::string::npos && Lower(line.substr(from, line.find_last_not_of(" \t\r") + 1 - from)) == "end")
+                        break;
+                    steps += line + "\n";
+                }
+                const auto parsed = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(steps, notes, first));
+                edits->push_back([k, parsed](_QZ5_PROFILE& prof) {
+                    _MACRO_INFO& m = ProgKey(prof, k).MACRO;
+                    std::memset(m.KEYMAP, 0, sizeof m.KEYMAP);
+                    std::copy(parsed->begin(), parsed->end(), m.KEYMAP);
+                    m.LENGTH = static_cast<uint32_t>(parsed->size());
+                });
+                continue;
+            } else {
+                Words set = {"set", std::to_string(p + 1)};
+                set.insert(set.end(), words.begin(), words.end());
+                edits->push_back(SetInProfile(p, set, true).profileEdit);
+            }
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            throw Refusal(source + (what.rfind("line ", 0) == 0 ? " " : " line " + std::to_string(n) + ": ") + what +
+                          "; nothing changed");
+        }
+    }
+    auto factory = std::make_unique<_QZ5_CONFIG>();
+    InitialConfigInto(*factory);
+    const auto start = std::make_shared<_QZ5_PROFILE>(factory->PROFILE[0]);
+    Change c = ProfileChange(p, [start, edits](_QZ5_PROFILE& prof) {
+        std::memcpy(&prof, start.get(), sizeof prof);
+        for (const auto& e : *edits) e(prof);
+    });
+    for (const auto& note : notes) c.notes.push_back(source + " " + note);
+    return c;
+}
+
+// set P ...: a change to profile p.
+Change SetInProfile(int p, const Words& w, bool verbatim) {
+    const std::string what = std::to_string(p + 1);
     const std::string& target = Arg(w, 2, "what to set in profile " + what + ": key, shift, T1-T12 or M1-M8");
     const std::string lower = Lower(target);
     if (lower == "key") {
@@ -269,14 +357,7 @@ Change ParseSet(const Words& w) {
     } catch (const WordError&) {
         throw Refusal("no setting '" + target + "' in a profile; expected key, shift, T1-T12 or M1-M8");
     }
-    return SetProgKey(p, k, w);
-}
-
-std::string ReadInput(const std::string& source) {
-    if (source == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
-    std::string text;
-    if (!ReadWholeFile(source, text)) throw Failure("cannot read " + source);
-    return text;
+    return SetProgKey(p, k, w, verbatim);
 }
 
 Change ParseImport(const Words& w) {
@@ -286,7 +367,6 @@ Change ParseImport(const Words& w) {
     NoMore(w, 5);
     std::vector<std::string> notes;
     const auto steps = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(ReadInput(source), notes));
-    for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s: %s\n", source.c_str(), n.c_str());
     Change c = ProfileChange(p, [k, steps](_QZ5_PROFILE& prof) {
         _MACRO_INFO& m = ProgKey(prof, k).MACRO;
         std::memset(m.KEYMAP, 0, sizeof m.KEYMAP);
@@ -294,6 +374,7 @@ Change ParseImport(const Words& w) {
         m.LENGTH = static_cast<uint32_t>(steps->size());
     });
     c.macroKey = k;
+    for (const auto& n : notes) c.notes.push_back(source + ": " + n);
     return c;
 }
 
@@ -404,40 +485,76 @@ int Edit(const Options& o, const Change& c) {
         if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
             throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
     }
+    for (const auto& n : c.notes) std::fprintf(stderr, "qz5ctl: %s\n", n.c_str());
     return o.apply ? RunBusCommand(c.apply) : 0;
+}
+
+// Whether the keyboard sends something for a macOS key code.
+bool Sendable(uint32_t vkey) {
+    for (const auto& row : UsageID_MacVk)
+        if (row.macVk == vkey) return true;
+    return false;
+}
+
+// qz5ctl keys: each key a line, its printed name and then its other words.
+std::string KeysListing() {
+    std::string out =
+        "# The keys of the keyboard, in layout order: the name qz5ctl prints, then the\n"
+        "# other words for it. Any case will do, and a unique beginning.\n";
+    const auto line = [&](const KeyWords& k) {
+        std::string words;
+        for (const auto& a : k.aliases) words += (words.empty() ? "" : ", ") + a;
+        bool ambiguous = false;
+        for (const auto& a : AmbiguousKeyWords()) ambiguous = ambiguous || a.macKey == k.vkey;
+        if (!k.macName.empty())
+            words += (words.empty() ? "" : ", ") + k.macName + (ambiguous ? " (macOS; not taken, see below)" : " (macOS)");
+        if (!Sendable(k.vkey)) words += std::string(words.empty() ? "" : " ") + "(the keyboard sends nothing for it)";
+        out += k.name;
+        if (!words.empty()) out += std::string(k.name.size() < 15 ? 16 - k.name.size() : 1, ' ') + words;
+        out += "\n";
+    };
+    for (int r = 0; r < kStdKeyRowsInUse; ++r) line(*KeyWordsOf(StdKeyInfo[r].vkey));
+    out += "# Other keys: what a key, a T-key or a macro step may produce.\n";
+    for (const auto& k : AllKeyWords())
+        if (!IsLayoutKey(k.vkey)) line(k);
+    for (const auto& a : AmbiguousKeyWords())
+        out += "# Not taken, as it means two keys: " + a.word + " (" + KeyName(a.macKey) + " in the macOS names, " +
+               KeyName(a.pcKey) + " on a PC).\n";
+    return out + "# A code without a name is written 0x34.\n";
 }
 
 int Run(const Words& args) {
     const Options o = SplitOptions(args);
     const Words& w = o.words;
-    const std::string& command = Arg(w, 0, "command: set, show, macro or keys");
+    const std::string& command = Arg(w, 0, "command: set, show, macro, profile or keys");
     if (command == "set") return Edit(o, ParseSet(w));
-    const size_t sub = command == "macro" ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, "macro command") : 2;
-    if (sub == 1) return Edit(o, ParseImport(w));
-    if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and macro import");
-    if (command == "keys") {
-        NoMore(w, 1);
-        std::printf("keys of the keyboard: %s\nother keys: ", KeyNameList(true).c_str());
-        std::string others;
-        for (uint32_t v = 0; v < 128; ++v)
-            if (HasKeyName(v) && LayoutRow(v) < 0) others += (others.empty() ? "" : ", ") + MacKeyName(v);
-        std::printf("%s\n", others.c_str());
-        return 0;
-    }
+    const bool macro = command == "macro";
+    const size_t sub = macro || command == "profile"
+                           ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, command + " command")
+                           : 2;  // 0 export, 1 import, 2 neither
+    if (sub == 1) return Edit(o, macro ? ParseImport(w) : ParseProfileImport(w));
+    if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and import");
     if (sub == 2) NoMore(w, 1);
-    const int p = sub == 0 ? static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1 : 0;
-    const int k = sub == 0 ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
-    if (sub == 0) NoMore(w, 4);
-    std::string text;
-    const auto rec = Load(ThroughLinks(o.file), text);
-    if (sub == 2) {
-        std::fputs(SettingsSummary(*rec).c_str(), stdout);
+    if (command == "keys") {
+        std::fputs(KeysListing().c_str(), stdout);
     } else {
-        const _TKEY_INFO& key = ProgKey(rec->PROFILE[p], k);
-        std::string name = key.MACRO.MACRONAME;  // on the comment line, whatever it holds
-        for (char& c : name) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-        std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), name.c_str(),
-                    key.MACRO.LENGTH, MacroText(key.MACRO).c_str());
+        const int p = sub == 0 ? static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1 : 0;
+        const int k = sub == 0 && macro ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
+        if (sub == 0) NoMore(w, macro ? 4 : 3);
+        std::string text;
+        const auto rec = Load(ThroughLinks(o.file), text);
+        if (sub == 2) {
+            std::fputs(SettingsSummary(*rec).c_str(), stdout);
+        } else if (macro) {
+            const _TKEY_INFO& key = ProgKey(rec->PROFILE[p], k);
+            std::string name = key.MACRO.MACRONAME;  // on the comment line, whatever it holds
+            for (char& c : name) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+            std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), name.c_str(),
+                        key.MACRO.LENGTH, MacroText(key.MACRO).c_str());
+        } else {
+            std::printf("# profile %d; qz5ctl profile import P FILE makes a profile of it\n%s", p + 1,
+                        ProfileText(rec->PROFILE[p]).c_str());
+        }
     }
     std::fflush(stdout);
     return std::ferror(stdout) ? 1 : 0;
@@ -450,7 +567,7 @@ bool IsEditorCommand(const std::vector<std::string>& args) {
     while (i < args.size() && (args[i] == "--apply" || args[i] == "--file")) i += args[i] == "--file" ? 2 : 1;
     if (i >= args.size()) return i > 0;
     const std::string& c = args[i];
-    return c == "set" || c == "show" || c == "macro" || c == "keys";
+    return c == "set" || c == "show" || c == "macro" || c == "profile" || c == "keys";
 }
 
 int RunEditorCommand(const std::vector<std::string>& args) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "config/key_names.hpp"
+#include "tools/profile_text.hpp"
 #include "tools/words.hpp"
 
 namespace {
@@ -21,7 +21,7 @@ std::string ModifierName(uint32_t selector) {
 }
 
 // The key a value of the key encoding (macOS code + 1, 0 none) stands for.
-std::string KeyOfPlusOne(uint32_t v) { return v == 0 ? "none" : MacKeyName((v - 1) & 0xFF); }
+std::string KeyOfPlusOne(uint32_t v) { return v == 0 ? "none" : KeyName((v - 1) & 0xFF); }
 
 // A programmable key's action, macro name and repeat option, in the words
 // `qz5ctl set PROFILE KEY ...` takes.
@@ -29,12 +29,12 @@ std::string Action(const _TKEY_INFO& k) {
     std::string s;
     switch (k.FUNCID) {
         case 0: s = "none"; break;
-        case 1: s = "key " + MacKeyName(k.SINGLE_KEYCODE & 0xFF); break;
+        case 1: s = "key " + KeyName(k.SINGLE_KEYCODE & 0xFF); break;
         case 2: s = "macro (" + std::to_string(k.MACRO.LENGTH) + " steps)"; break;
-        case 3: s = "launch \"" + std::string(k.LAUNCHPATH) + "\""; break;
+        case 3: s = "launch " + Quoted(k.LAUNCHPATH); break;
         default: s = "none (FUNCID " + std::to_string(k.FUNCID) + ")"; break;
     }
-    if (k.MACRO.MACRONAME[0] != '\0') s += ", name \"" + std::string(k.MACRO.MACRONAME) + "\"";
+    if (k.MACRO.MACRONAME[0] != '\0') s += ", name " + Quoted(k.MACRO.MACRONAME);
     if (k.MACRO.REPEAT_OPTION != 0) s += ", repeat " + std::to_string(k.MACRO.REPEAT_OPTION);
     return s;
 }
@@ -59,7 +59,7 @@ std::string SettingsSummary(const _QZ5_CONFIG& rec) {
             const uint32_t v = prof.KEY[k];
             if (v == 0 || v == StdKeyInfo[k].vkey + 1) continue;
             ++remapped;
-            Add(out, "  key %s -> %s\n", MacKeyName(StdKeyInfo[k].vkey).c_str(), KeyOfPlusOne(v).c_str());
+            Add(out, "  key %s -> %s\n", KeyName(StdKeyInfo[k].vkey).c_str(), KeyOfPlusOne(v).c_str());
         }
         if (remapped == 0) out += "  keys: all default\n";
         for (int t = 0; t < kTKeyCount; ++t)

@@ -146,7 +146,7 @@ TEST_F(EditorTest, RefusedEditsLeaveTheFileAsItWas) {
         {{"set", "1", "t1", "name", std::string(256, 'x')}, "256 bytes; at most 255"},
         {{"set", "1", "shift", "next", "meta"}, "expected none, Alt, Control, Shift"},
         {{"set", "game"}, "missing on or off"},
-        {{"show", "--apply"}, "--apply goes with set and macro import"},
+        {{"show", "--apply"}, "--apply goes with set and import"},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStderr();
