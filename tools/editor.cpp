@@ -82,15 +82,18 @@ void NoMore(const Words& w, size_t n) {
 }
 
 // Text for a 256-byte field of the record: at most 255 bytes of UTF-8 without
-// control characters, so that it reads back exactly as given.
-std::string CheckedText(const std::string& s, const std::string& what) {
+// control characters, so that it reads back exactly as given. With
+// layoutControls, tabs and line breaks are taken too (the file carries them;
+// an imported profile may hold them).
+std::string CheckedText(const std::string& s, const std::string& what, bool layoutControls = false) {
     if (s.size() >= kTextSize)
         throw Refusal(what + " is " + std::to_string(s.size()) + " bytes; at most " +
                       std::to_string(kTextSize - 1) + " fit");
     for (size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
         size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        bool ok = len != 0 && i + len <= s.size() && !(c < 0x20 || c == 0x7F) && c != 0xC0 && c != 0xC1 && c <= 0xF4;
+        const bool control = (c < 0x20 || c == 0x7F) && !(layoutControls && (c == '\t' || c == '\n' || c == '\r'));
+        bool ok = len != 0 && i + len <= s.size() && !control && c != 0xC0 && c != 0xC1 && c <= 0xF4;
         for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
         if (!ok) throw Refusal(what + " holds a control character or is not UTF-8");
         i += len;
@@ -122,6 +125,14 @@ struct Change {
     Words apply;        // the bus command for --apply
     std::vector<std::string> notes;  // printed once the change is made
 };
+
+// The notes about a file's steps, the first in full: a generated file may
+// hold thousands.
+std::vector<std::string> StepNotes(const std::string& source, const std::vector<std::string>& notes) {
+    if (notes.empty()) return {};
+    const size_t more = notes.size() - 1;
+    return {source + ": " + notes[0] + (more ? " (and " + std::to_string(more) + " more delays over 65535)" : "")};
+}
 
 Change ProfileChange(int p, std::function<void(_QZ5_PROFILE&)> edit) {
     Change c;
@@ -205,10 +216,10 @@ Change SetProgKey(int p, int k, const Words& w, bool verbatim) {
             const uint32_t code = KeyCodeOf(value, false);
             edits.push_back([code](_TKEY_INFO& key) { key.FUNCID = 1, key.SINGLE_KEYCODE = code; });
         } else if (clause == "launch") {
-            const std::string path = verbatim ? CheckedText(value, "the launch path") : LaunchPath(value);
+            const std::string path = verbatim ? CheckedText(value, "the launch path", true) : LaunchPath(value);
             edits.push_back([path](_TKEY_INFO& key) { key.FUNCID = 3, CopyText(key.LAUNCHPATH, path); });
         } else if (clause == "name") {
-            const std::string name = CheckedText(value, "the macro's name");
+            const std::string name = CheckedText(value, "the macro's name", verbatim);
             edits.push_back([name](_TKEY_INFO& key) { CopyText(key.MACRO.MACRONAME, name); });
         } else if (clause == "repeat") {
             const uint32_t option = NumberIn(value, 1, 3, "the repeat option");
@@ -323,7 +334,7 @@ Change ParseProfileImport(const Words& w) {
         std::memcpy(&prof, start.get(), sizeof prof);
         for (const auto& e : *edits) e(prof);
     });
-    for (const auto& note : notes) c.notes.push_back(source + " " + note);
+    c.notes = StepNotes(source, notes);
     return c;
 }
 
@@ -374,7 +385,7 @@ Change ParseImport(const Words& w) {
         m.LENGTH = static_cast<uint32_t>(steps->size());
     });
     c.macroKey = k;
-    for (const auto& n : notes) c.notes.push_back(source + ": " + n);
+    c.notes = StepNotes(source, notes);
     return c;
 }
 

@@ -101,6 +101,7 @@ std::vector<std::string> SplitQuoted(const std::string& line) {
         while (i < line.size() && space(line[i])) ++i;
         if (i >= line.size()) return words;
         std::string word;
+        if (line[i] == '#') return words;
         if (line[i] != '"') {
             while (i < line.size() && !space(line[i])) word += line[i++];
             words.push_back(word);

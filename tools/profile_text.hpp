@@ -21,7 +21,8 @@
 std::string ProfileText(const _QZ5_PROFILE& profile);
 
 // The words of a line: split at white space; "..." is one word, in which \"
-// and \\ stand for " and \, and \t, \n, \xHH for those bytes. Throws WordError
+// and \\ stand for " and \, and \t, \n, \xHH for those bytes; a word that
+// begins with # begins a comment, to the end of the line. Throws WordError
 // for an unterminated quote.
 std::vector<std::string> SplitQuoted(const std::string& line);
 // text in double quotes, as SplitQuoted reads it back.

@@ -1,4 +1,6 @@
-// A readable summary of a configuration record, for qz5ctl settings show.
+// Every setting of a configuration record, one a line, each line the words
+// `qz5ctl set` takes for it (for qz5ctl show and settings show); what the
+// words cannot say follows as a # comment.
 #pragma once
 
 #include <string>
