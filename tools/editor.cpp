@@ -443,20 +443,20 @@ private:
 };
 
 // The settings in path, read as the daemon reads them; text gets the file's
-// text. A missing or empty file gives the factory defaults, and says so; a
-// file the daemon cannot read is not replaced.
-std::unique_ptr<_QZ5_CONFIG> Load(const std::string& path, std::string& text) {
+// text. A missing or empty file gives the factory defaults, and note says so;
+// a file the daemon cannot read is not replaced.
+std::unique_ptr<_QZ5_CONFIG> Load(const std::string& path, std::string& text, std::string& note) {
     auto rec = std::make_unique<_QZ5_CONFIG>();
     std::memset(rec.get(), 0, sizeof *rec);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
-        std::fprintf(stderr, "qz5ctl: %s does not exist yet; starting from the factory defaults\n", path.c_str());
+        note = path + " does not exist yet; starting from the factory defaults";
         InitialConfigInto(*rec);
         return rec;
     }
     if (!ReadWholeFile(path, text)) throw Failure("cannot read " + path);
     if (text.empty()) {
-        std::fprintf(stderr, "qz5ctl: %s is empty; starting from the factory defaults\n", path.c_str());
+        note = path + " is empty; starting from the factory defaults";
         InitialConfigInto(*rec);
     } else if (!xmlconfig().ReadFileInto(path, *rec)) {
         throw Failure(path + " is not a settings file qz5d can read; left as it is "
@@ -483,11 +483,14 @@ Options SplitOptions(const Words& args) {
 }
 
 int Edit(const Options& o, const Change& c) {
+    std::vector<std::string> notes = c.notes;  // said once the change is made: a refusal is one line
     {
         const std::string target = ThroughLinks(o.file);
         EditLock lock(target);
         std::string text;
-        auto rec = Load(target, text);
+        std::string note;
+        auto rec = Load(target, text, note);
+        if (!note.empty()) notes.insert(notes.begin(), note);
         const uint32_t before = c.profile >= 0 ? MemoryUse(rec->PROFILE[c.profile], c.macroKey) : 0;
         c.edit(*rec);
         if (c.profile >= 0) {
@@ -502,7 +505,7 @@ int Edit(const Options& o, const Change& c) {
         if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
             throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
     }
-    for (const auto& n : c.notes) std::fprintf(stderr, "qz5ctl: %s\n", n.c_str());
+    for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s\n", n.c_str());
     return o.apply ? RunBusCommand(c.apply) : 0;
 }
 
@@ -559,7 +562,9 @@ int Run(const Words& args) {
         const int k = sub == 0 && macro ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
         if (sub == 0) NoMore(w, macro ? 4 : 3);
         std::string text;
-        const auto rec = Load(ThroughLinks(o.file), text);
+        std::string note;
+        const auto rec = Load(ThroughLinks(o.file), text, note);
+        if (!note.empty()) std::fprintf(stderr, "qz5ctl: %s\n", note.c_str());
         if (sub == 2) {
             std::fputs(SettingsSummary(*rec).c_str(), stdout);
         } else if (macro) {
