@@ -289,15 +289,16 @@ Change ParseProfileImport(const Words& w) {
     std::vector<std::string> notes;
     std::istringstream lines(text);
     std::string line;
+    std::unique_ptr<_QZ5_PROFILE> scratch;
     for (int n = 1; std::getline(lines, line); ++n) {
         try {
             const Words words = SplitQuoted(line);
-            if (words.empty() || words[0][0] == '#') continue;
+            if (words.empty()) continue;
             if (words[0] == "raw") {
                 const std::string& path = Arg(words, 1, "the field after raw");
                 const uint32_t value = NumberIn(Arg(words, 2, "the value of " + path), 0, UINT32_MAX, "a raw value");
                 NoMore(words, 3);
-                auto scratch = std::make_unique<_QZ5_PROFILE>();
+                if (!scratch) scratch = std::make_unique<_QZ5_PROFILE>();
                 RawField(*scratch, path);  // checks the path
                 edits->push_back([path, value](_QZ5_PROFILE& prof) { RawField(prof, path) = value; });
             } else if (words.size() == 2 && Lower(words[1]) == "steps") {
@@ -307,9 +308,9 @@ Change ParseProfileImport(const Words& w) {
                 while (true) {
                     if (!std::getline(lines, line)) throw Refusal("the steps of " + ProgKeyName(k) + " have no end line");
                     ++n;
-                    const size_t from = line.find_first_not_of(" \t\r");
-                    if (from != std::string::npos && Lower(line.substr(from, line.find_last_not_of(" \t\r") + 1 - from)) == "end")
-                        break;
+                    std::istringstream first(line.substr(0, line.find('#')));
+                    std::string word, more;
+                    if (first >> word && !(first >> more) && Lower(word) == "end") break;
                     steps += line + "\n";
                 }
                 const auto parsed = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(steps, notes, first));
