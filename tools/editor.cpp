@@ -304,23 +304,22 @@ Change ParseProfileImport(const Words& w) {
             } else if (words.size() == 2 && Lower(words[1]) == "steps") {
                 const int k = ProgKeyIndex(words[0]);
                 std::string steps;
-                const int first = n + 1;
+                const int firstStep = n + 1;
                 while (true) {
                     if (!std::getline(lines, line)) throw Refusal("the steps of " + ProgKeyName(k) + " have no end line");
                     ++n;
-                    std::istringstream first(line.substr(0, line.find('#')));
+                    std::istringstream fields(line.substr(0, line.find('#')));
                     std::string word, more;
-                    if (first >> word && !(first >> more) && Lower(word) == "end") break;
+                    if (fields >> word && !(fields >> more) && Lower(word) == "end") break;
                     steps += line + "\n";
                 }
-                const auto parsed = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(steps, notes, first));
+                const auto parsed = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(steps, notes, firstStep));
                 edits->push_back([k, parsed](_QZ5_PROFILE& prof) {
                     _MACRO_INFO& m = ProgKey(prof, k).MACRO;
                     std::memset(m.KEYMAP, 0, sizeof m.KEYMAP);
                     std::copy(parsed->begin(), parsed->end(), m.KEYMAP);
                     m.LENGTH = static_cast<uint32_t>(parsed->size());
                 });
-                continue;
             } else {
                 Words set = {"set", std::to_string(p + 1)};
                 set.insert(set.end(), words.begin(), words.end());
@@ -330,7 +329,8 @@ Change ParseProfileImport(const Words& w) {
             throw;
         } catch (const std::runtime_error& e) {
             const std::string what = e.what();
-            throw Refusal(source + (what.rfind("line ", 0) == 0 ? " " : " line " + std::to_string(n) + ": ") + what +
+            throw Refusal((source == "-" ? "standard input" : source) +
+                          (what.rfind("line ", 0) == 0 ? " " : " line " + std::to_string(n) + ": ") + what +
                           "; nothing changed");
         }
     }
