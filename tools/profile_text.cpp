@@ -145,10 +145,7 @@ std::string Quoted(const std::string& text) {
 
 uint32_t& RawField(_QZ5_PROFILE& profile, const std::string& path) {
     const auto bad = [&] {
-        return WordError("no raw field '" + path +
-                         "'; expected KEY_1-KEY_160, INSTANT_SHIFT/PREKEY or NEXTKEY, or TKEYINFO_1-12 or "
-                         "MAPPINGKEYINFO_1-8 with /FUNCID, /SINGLE_KEYCODE, /MAPKEY_KEYCODE, "
-                         "/MACRO/REPEAT_OPTION or /MACRO/REPEAT_TIMES");
+        return WordError("no raw field '" + path + "' in a profile; qz5ctl(1) lists them");
     };
     // "PREFIX" followed by a number from 1 to max without leading zeros; 0 otherwise.
     const auto numbered = [&](const std::string& s, const std::string& prefix, int max) {

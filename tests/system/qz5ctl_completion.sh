@@ -36,6 +36,10 @@ expect "Del" set 2 key CapsLock del
 expect "default Del" set 2 key CapsLock de
 expect "Win Windows" set 1 t1 key WIN
 expect "none NumLock N" set 1 m1 on n
+expect "Escape Esc" set 1 key esc
+expect "Enter" set 1 t1 key ent
+expect "" set 1 key ent
+expect "wasd,arrows" set light zones wasd,a
 expect "repeat" set 1 t3 re
 expect "on" set 1 m2 o
 expect "" set 1 t2 o
