@@ -15,7 +15,7 @@ QZ5_PACKAGES=(
   umockdev libumockdev-dev
   dbus python3-dbusmock python3-gi libglib2.0-bin
   libgtk-3-dev xvfb xdotool x11-utils x11-xserver-utils xterm imagemagick xcompmgr
-  systemd man-db shared-mime-info util-linux
+  systemd man-db shared-mime-info util-linux bash-completion
 )
 
 # qz5_step LOG TEXT COMMAND...: prints "TEXT ...", runs COMMAND with its output

@@ -14,13 +14,14 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <sstream>
 
-#include "config/key_names.hpp"
 #include "config/xmlconfig.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/file_io.hpp"
 #include "tools/bus_commands.hpp"
 #include "tools/macro_text.hpp"
+#include "tools/profile_text.hpp"
 #include "tools/settings_summary.hpp"
 #include "tools/words.hpp"
 
@@ -39,17 +40,23 @@ const char* const kEditorUsage =
     "                              a mapping key sits)\n"
     "  set P shift [next MOD] [previous MOD]\n"
     "                              the instant-shift modifiers: none, alt, control, shift\n"
-    "  show                        print every setting, in the words set takes\n"
+    "  show                        print every setting, one a line, as set takes it\n"
     "  macro export P TKEY         print the macro of a key, one step a line\n"
     "  macro import P TKEY FILE|-  replace the macro of a key with FILE's steps:\n"
     "                              press/release/tap KEY, delay N, click left|right|middle,\n"
     "                              wheel up|down, pageup, pagedown, copy, paste, undo,\n"
     "                              backspace, cut, selectall, find, print, save, new,\n"
     "                              raw KEYCODE KEYFLAG; # comments\n"
-    "  keys                        list the key names\n"
+    "  profile export P            print every setting of profile P, one a line\n"
+    "  profile import P FILE|-     replace profile P with FILE's settings, as export\n"
+    "                              prints them, all or nothing\n"
+    "  keys                        list the keys, each with its other words\n"
     "\n"
-    "These edit the daemon's settings file, or FILE with --file FILE; key names\n"
-    "are those `show` prints (any case; a unique beginning such as caps will do).\n"
+    "These edit the daemon's settings file, or FILE with --file FILE. Keys are\n"
+    "named as on a PC (Backspace, Enter, Super, Alt, AltGr, Menu, Insert,\n"
+    "PrintScreen, Left ...) or by the settings file's macOS names (Command,\n"
+    "Option, ForwardDelete ...), in any case; a unique beginning such as caps\n"
+    "will do. Delete is refused, being Backspace in one and Del in the other.\n"
     "--apply then makes a running qz5d send the change to the keyboard (a\n"
     "profile edit is sent in full and saved there).\n";
 
@@ -81,15 +88,18 @@ void NoMore(const Words& w, size_t n) {
 }
 
 // Text for a 256-byte field of the record: at most 255 bytes of UTF-8 without
-// control characters, so that it reads back exactly as given.
-std::string CheckedText(const std::string& s, const std::string& what) {
+// control characters, so that it reads back exactly as given. With
+// layoutControls, tabs and line breaks are taken too (the file carries them;
+// an imported profile may hold them).
+std::string CheckedText(const std::string& s, const std::string& what, bool layoutControls = false) {
     if (s.size() >= kTextSize)
         throw Refusal(what + " is " + std::to_string(s.size()) + " bytes; at most " +
                       std::to_string(kTextSize - 1) + " fit");
     for (size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
         size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        bool ok = len != 0 && i + len <= s.size() && !(c < 0x20 || c == 0x7F) && c != 0xC0 && c != 0xC1 && c <= 0xF4;
+        const bool control = (c < 0x20 || c == 0x7F) && !(layoutControls && (c == '\t' || c == '\n' || c == '\r'));
+        bool ok = len != 0 && i + len <= s.size() && !control && c != 0xC0 && c != 0xC1 && c <= 0xF4;
         for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
         if (!ok) throw Refusal(what + " holds a control character or is not UTF-8");
         i += len;
@@ -115,14 +125,25 @@ int LayoutRow(uint32_t vkey) {
 // One change to the record, and what makes a running qz5d send it.
 struct Change {
     std::function<void(_QZ5_CONFIG&)> edit;
+    std::function<void(_QZ5_PROFILE&)> profileEdit;  // of a profile change, the edit of the profile
     int profile = -1;  // the profile it changes, whose macro memory must hold it
     int macroKey = -1;  // a key whose macro it replaces: measured as a macro
     Words apply;        // the bus command for --apply
+    std::vector<std::string> notes;  // printed once the change is made
 };
+
+// The notes about a file's steps, the first in full: a generated file may
+// hold thousands.
+std::vector<std::string> StepNotes(const std::string& source, const std::vector<std::string>& notes) {
+    if (notes.empty()) return {};
+    const size_t more = notes.size() - 1;
+    return {source + ": " + notes[0] + (more ? " (and " + std::to_string(more) + " more delays over 65535)" : "")};
+}
 
 Change ProfileChange(int p, std::function<void(_QZ5_PROFILE&)> edit) {
     Change c;
     c.profile = p;
+    c.profileEdit = edit;
     c.edit = [p, edit](_QZ5_CONFIG& rec) { edit(rec.PROFILE[p]); };
     c.apply = {"apply", std::to_string(p + 1), "--save"};
     return c;
@@ -178,7 +199,9 @@ std::string LaunchPath(const std::string& path) {
     return CheckedText(full, "the launch path");
 }
 
-Change SetProgKey(int p, int k, const Words& w) {
+// The clauses from w[3] on for key k of profile p. A launch path is taken as
+// given when verbatim, else as LaunchPath makes it.
+Change SetProgKey(int p, int k, const Words& w, bool verbatim) {
     const bool mapping = k >= kTKeyCount;
     std::vector<std::function<void(_TKEY_INFO&)>> edits;
     for (size_t i = 3; i < w.size() || edits.empty();) {
@@ -199,10 +222,10 @@ Change SetProgKey(int p, int k, const Words& w) {
             const uint32_t code = KeyCodeOf(value, false);
             edits.push_back([code](_TKEY_INFO& key) { key.FUNCID = 1, key.SINGLE_KEYCODE = code; });
         } else if (clause == "launch") {
-            const std::string path = LaunchPath(value);
+            const std::string path = verbatim ? CheckedText(value, "the launch path", true) : LaunchPath(value);
             edits.push_back([path](_TKEY_INFO& key) { key.FUNCID = 3, CopyText(key.LAUNCHPATH, path); });
         } else if (clause == "name") {
-            const std::string name = CheckedText(value, "the macro's name");
+            const std::string name = CheckedText(value, "the macro's name", verbatim);
             edits.push_back([name](_TKEY_INFO& key) { CopyText(key.MACRO.MACRONAME, name); });
         } else if (clause == "repeat") {
             const uint32_t option = NumberIn(value, 1, 3, "the repeat option");
@@ -216,6 +239,8 @@ Change SetProgKey(int p, int k, const Words& w) {
         for (const auto& e : edits) e(ProgKey(prof, k));
     });
 }
+
+Change SetInProfile(int p, const Words& w, bool verbatim);
 
 Change ParseSet(const Words& w) {
     const std::string& what = Arg(w, 1, "what to set: profile, game, light or a profile number (1-3)");
@@ -241,7 +266,88 @@ Change ParseSet(const Words& w) {
             throw;
         }
     }
-    const int p = static_cast<int>(NumberIn(what, 1, 3, "the profile")) - 1;
+    return SetInProfile(static_cast<int>(NumberIn(what, 1, 3, "the profile")) - 1, w, false);
+}
+
+std::string ReadInput(const std::string& source) {
+    if (source == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
+    std::string text;
+    if (!ReadWholeFile(source, text)) throw Failure("cannot read " + source);
+    return text;
+}
+
+// profile import P FILE|-: profile P becomes the factory profile with the
+// file's lines applied in order (profile_text.hpp); nothing changes unless
+// every line is good.
+Change ParseProfileImport(const Words& w) {
+    const int p = static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1;
+    const std::string& source = Arg(w, 3, "the profile's FILE, or - for standard input");
+    NoMore(w, 4);
+    const std::string text = ReadInput(source);
+    using Edits = std::vector<std::function<void(_QZ5_PROFILE&)>>;
+    const auto edits = std::make_shared<Edits>();
+    std::vector<std::string> notes;
+    std::istringstream lines(text);
+    std::string line;
+    std::unique_ptr<_QZ5_PROFILE> scratch;
+    for (int n = 1; std::getline(lines, line); ++n) {
+        try {
+            const Words words = SplitQuoted(line);
+            if (words.empty()) continue;
+            if (words[0] == "raw") {
+                const std::string& path = Arg(words, 1, "the field after raw");
+                const uint32_t value = NumberIn(Arg(words, 2, "the value of " + path), 0, UINT32_MAX, "a raw value");
+                NoMore(words, 3);
+                if (!scratch) scratch = std::make_unique<_QZ5_PROFILE>();
+                RawField(*scratch, path);  // checks the path
+                edits->push_back([path, value](_QZ5_PROFILE& prof) { RawField(prof, path) = value; });
+            } else if (words.size() == 2 && Lower(words[1]) == "steps") {
+                const int k = ProgKeyIndex(words[0]);
+                std::string steps;
+                const int firstStep = n + 1;
+                while (true) {
+                    if (!std::getline(lines, line)) throw Refusal("the steps of " + ProgKeyName(k) + " have no end line");
+                    ++n;
+                    std::istringstream fields(line.substr(0, line.find('#')));
+                    std::string word, more;
+                    if (fields >> word && !(fields >> more) && Lower(word) == "end") break;
+                    steps += line + "\n";
+                }
+                const auto parsed = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(steps, notes, firstStep));
+                edits->push_back([k, parsed](_QZ5_PROFILE& prof) {
+                    _MACRO_INFO& m = ProgKey(prof, k).MACRO;
+                    std::memset(m.KEYMAP, 0, sizeof m.KEYMAP);
+                    std::copy(parsed->begin(), parsed->end(), m.KEYMAP);
+                    m.LENGTH = static_cast<uint32_t>(parsed->size());
+                });
+            } else {
+                Words set = {"set", std::to_string(p + 1)};
+                set.insert(set.end(), words.begin(), words.end());
+                edits->push_back(SetInProfile(p, set, true).profileEdit);
+            }
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            throw Refusal((source == "-" ? "standard input" : source) +
+                          (what.rfind("line ", 0) == 0 ? " " : " line " + std::to_string(n) + ": ") + what +
+                          "; nothing changed");
+        }
+    }
+    auto factory = std::make_unique<_QZ5_CONFIG>();
+    InitialConfigInto(*factory);
+    const auto start = std::make_shared<_QZ5_PROFILE>(factory->PROFILE[0]);
+    Change c = ProfileChange(p, [start, edits](_QZ5_PROFILE& prof) {
+        std::memcpy(&prof, start.get(), sizeof prof);
+        for (const auto& e : *edits) e(prof);
+    });
+    c.notes = StepNotes(source, notes);
+    return c;
+}
+
+// set P ...: a change to profile p.
+Change SetInProfile(int p, const Words& w, bool verbatim) {
+    const std::string what = std::to_string(p + 1);
     const std::string& target = Arg(w, 2, "what to set in profile " + what + ": key, shift, T1-T12 or M1-M8");
     const std::string lower = Lower(target);
     if (lower == "key") {
@@ -269,14 +375,7 @@ Change ParseSet(const Words& w) {
     } catch (const WordError&) {
         throw Refusal("no setting '" + target + "' in a profile; expected key, shift, T1-T12 or M1-M8");
     }
-    return SetProgKey(p, k, w);
-}
-
-std::string ReadInput(const std::string& source) {
-    if (source == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
-    std::string text;
-    if (!ReadWholeFile(source, text)) throw Failure("cannot read " + source);
-    return text;
+    return SetProgKey(p, k, w, verbatim);
 }
 
 Change ParseImport(const Words& w) {
@@ -286,7 +385,6 @@ Change ParseImport(const Words& w) {
     NoMore(w, 5);
     std::vector<std::string> notes;
     const auto steps = std::make_shared<std::vector<_KEYMAP_INFO>>(ParseMacroText(ReadInput(source), notes));
-    for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s: %s\n", source.c_str(), n.c_str());
     Change c = ProfileChange(p, [k, steps](_QZ5_PROFILE& prof) {
         _MACRO_INFO& m = ProgKey(prof, k).MACRO;
         std::memset(m.KEYMAP, 0, sizeof m.KEYMAP);
@@ -294,6 +392,7 @@ Change ParseImport(const Words& w) {
         m.LENGTH = static_cast<uint32_t>(steps->size());
     });
     c.macroKey = k;
+    c.notes = StepNotes(source, notes);
     return c;
 }
 
@@ -345,20 +444,20 @@ private:
 };
 
 // The settings in path, read as the daemon reads them; text gets the file's
-// text. A missing or empty file gives the factory defaults, and says so; a
-// file the daemon cannot read is not replaced.
-std::unique_ptr<_QZ5_CONFIG> Load(const std::string& path, std::string& text) {
+// text. A missing or empty file gives the factory defaults, and note says so;
+// a file the daemon cannot read is not replaced.
+std::unique_ptr<_QZ5_CONFIG> Load(const std::string& path, std::string& text, std::string& note) {
     auto rec = std::make_unique<_QZ5_CONFIG>();
     std::memset(rec.get(), 0, sizeof *rec);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
-        std::fprintf(stderr, "qz5ctl: %s does not exist yet; starting from the factory defaults\n", path.c_str());
+        note = path + " does not exist yet; starting from the factory defaults";
         InitialConfigInto(*rec);
         return rec;
     }
     if (!ReadWholeFile(path, text)) throw Failure("cannot read " + path);
     if (text.empty()) {
-        std::fprintf(stderr, "qz5ctl: %s is empty; starting from the factory defaults\n", path.c_str());
+        note = path + " is empty; starting from the factory defaults";
         InitialConfigInto(*rec);
     } else if (!xmlconfig().ReadFileInto(path, *rec)) {
         throw Failure(path + " is not a settings file qz5d can read; left as it is "
@@ -385,11 +484,14 @@ Options SplitOptions(const Words& args) {
 }
 
 int Edit(const Options& o, const Change& c) {
+    std::vector<std::string> notes = c.notes;  // said once the change is made: a refusal is one line
     {
         const std::string target = ThroughLinks(o.file);
         EditLock lock(target);
         std::string text;
-        auto rec = Load(target, text);
+        std::string note;
+        auto rec = Load(target, text, note);
+        if (!note.empty()) notes.insert(notes.begin(), note);
         const uint32_t before = c.profile >= 0 ? MemoryUse(rec->PROFILE[c.profile], c.macroKey) : 0;
         c.edit(*rec);
         if (c.profile >= 0) {
@@ -404,40 +506,78 @@ int Edit(const Options& o, const Change& c) {
         if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
             throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
     }
+    for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s\n", n.c_str());
     return o.apply ? RunBusCommand(c.apply) : 0;
+}
+
+// Whether the keyboard sends something for a macOS key code.
+bool Sendable(uint32_t vkey) {
+    for (const auto& row : UsageID_MacVk)
+        if (row.macVk == vkey) return true;
+    return false;
+}
+
+// qz5ctl keys: each key a line, its printed name and then its other words.
+std::string KeysListing() {
+    std::string out =
+        "# The keys of the keyboard, in layout order: the name qz5ctl prints, then the\n"
+        "# other words for it. Any case will do, and a unique beginning.\n";
+    const auto line = [&](const KeyWords& k) {
+        std::string words;
+        for (const auto& a : k.aliases) words += (words.empty() ? "" : ", ") + a;
+        bool ambiguous = false;
+        for (const auto& a : AmbiguousKeyWords()) ambiguous = ambiguous || a.macKey == k.vkey;
+        if (!k.macName.empty())
+            words += (words.empty() ? "" : ", ") + k.macName + (ambiguous ? " (macOS; not taken, see below)" : " (macOS)");
+        if (!Sendable(k.vkey)) words += std::string(words.empty() ? "" : " ") + "(the keyboard sends nothing for it)";
+        out += k.name;
+        if (!words.empty()) out += std::string(k.name.size() < 15 ? 16 - k.name.size() : 1, ' ') + words;
+        out += "\n";
+    };
+    for (int r = 0; r < kStdKeyRowsInUse; ++r) line(*KeyWordsOf(StdKeyInfo[r].vkey));
+    out += "# Other keys: what a key, a T-key or a macro step may produce.\n";
+    for (const auto& k : AllKeyWords())
+        if (!IsLayoutKey(k.vkey)) line(k);
+    for (const auto& a : AmbiguousKeyWords())
+        out += "# Not taken, as it means two keys: " + a.word + " (" + KeyName(a.macKey) + " in the macOS names, " +
+               KeyName(a.pcKey) + " on a PC).\n";
+    return out + "# A code without a name is written 0x34.\n";
 }
 
 int Run(const Words& args) {
     const Options o = SplitOptions(args);
     const Words& w = o.words;
-    const std::string& command = Arg(w, 0, "command: set, show, macro or keys");
+    const std::string& command = Arg(w, 0, "command: set, show, macro, profile or keys");
     if (command == "set") return Edit(o, ParseSet(w));
-    const size_t sub = command == "macro" ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, "macro command") : 2;
-    if (sub == 1) return Edit(o, ParseImport(w));
-    if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and macro import");
-    if (command == "keys") {
-        NoMore(w, 1);
-        std::printf("keys of the keyboard: %s\nother keys: ", KeyNameList(true).c_str());
-        std::string others;
-        for (uint32_t v = 0; v < 128; ++v)
-            if (HasKeyName(v) && LayoutRow(v) < 0) others += (others.empty() ? "" : ", ") + MacKeyName(v);
-        std::printf("%s\n", others.c_str());
-        return 0;
-    }
+    const bool macro = command == "macro";
+    const size_t sub = macro || command == "profile"
+                           ? Choose(Arg(w, 1, "export or import"), {"export", "import"}, command + " command")
+                           : 2;  // 0 export, 1 import, 2 neither
+    if (sub == 1) return Edit(o, macro ? ParseImport(w) : ParseProfileImport(w));
+    if (o.apply) throw Refusal(command + " changes nothing: --apply goes with set and import");
     if (sub == 2) NoMore(w, 1);
-    const int p = sub == 0 ? static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1 : 0;
-    const int k = sub == 0 ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
-    if (sub == 0) NoMore(w, 4);
-    std::string text;
-    const auto rec = Load(ThroughLinks(o.file), text);
-    if (sub == 2) {
-        std::fputs(SettingsSummary(*rec).c_str(), stdout);
+    if (command == "keys") {
+        std::fputs(KeysListing().c_str(), stdout);
     } else {
-        const _TKEY_INFO& key = ProgKey(rec->PROFILE[p], k);
-        std::string name = key.MACRO.MACRONAME;  // on the comment line, whatever it holds
-        for (char& c : name) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-        std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), name.c_str(),
-                    key.MACRO.LENGTH, MacroText(key.MACRO).c_str());
+        const int p = sub == 0 ? static_cast<int>(NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile")) - 1 : 0;
+        const int k = sub == 0 && macro ? ProgKeyIndex(Arg(w, 3, "the key (T1-T12, M1-M8)")) : 0;
+        if (sub == 0) NoMore(w, macro ? 4 : 3);
+        std::string text;
+        std::string note;
+        const auto rec = Load(ThroughLinks(o.file), text, note);
+        if (!note.empty()) std::fprintf(stderr, "qz5ctl: %s\n", note.c_str());
+        if (sub == 2) {
+            std::fputs(SettingsSummary(*rec).c_str(), stdout);
+        } else if (macro) {
+            const _TKEY_INFO& key = ProgKey(rec->PROFILE[p], k);
+            std::string name = key.MACRO.MACRONAME;  // on the comment line, whatever it holds
+            for (char& c : name) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+            std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), name.c_str(),
+                        key.MACRO.LENGTH, MacroText(key.MACRO).c_str());
+        } else {
+            std::printf("# profile %d; qz5ctl profile import P FILE makes a profile of it\n%s", p + 1,
+                        ProfileText(rec->PROFILE[p]).c_str());
+        }
     }
     std::fflush(stdout);
     return std::ferror(stdout) ? 1 : 0;
@@ -450,7 +590,7 @@ bool IsEditorCommand(const std::vector<std::string>& args) {
     while (i < args.size() && (args[i] == "--apply" || args[i] == "--file")) i += args[i] == "--file" ? 2 : 1;
     if (i >= args.size()) return i > 0;
     const std::string& c = args[i];
-    return c == "set" || c == "show" || c == "macro" || c == "keys";
+    return c == "set" || c == "show" || c == "macro" || c == "profile" || c == "keys";
 }
 
 int RunEditorCommand(const std::vector<std::string>& args) {

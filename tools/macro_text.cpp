@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <sstream>
 
-#include "config/key_names.hpp"
 #include "tools/words.hpp"
 
 namespace {
@@ -22,7 +21,7 @@ const std::vector<std::string> kBuiltIns = {
 
 // The key a press or release step stands for, when the text can name it.
 bool NamedKeyStep(const _KEYMAP_INFO& s) {
-    return s.KEYCODE >= 1 && s.KEYCODE < kFirstBuiltIn && HasKeyName(s.KEYCODE - 1) &&
+    return s.KEYCODE >= 1 && s.KEYCODE < kFirstBuiltIn && KeyWordsOf(s.KEYCODE - 1) != nullptr &&
            (s.KEYFLAG == kPressed || s.KEYFLAG == kReleased);
 }
 
@@ -38,7 +37,7 @@ std::string MacroText(const _MACRO_INFO& macro) {
         if (s.KEYCODE == kDelayCode) {
             out += "delay " + std::to_string(s.KEYFLAG) + "\n";
         } else if (NamedKeyStep(s)) {
-            const std::string name = MacKeyName(s.KEYCODE - 1);
+            const std::string name = KeyName(s.KEYCODE - 1);
             const bool tap = s.KEYFLAG == kPressed && i + 1 < steps && macro.KEYMAP[i + 1].KEYCODE == s.KEYCODE &&
                              macro.KEYMAP[i + 1].KEYFLAG == kReleased;
             out += (tap ? "tap " : s.KEYFLAG == kPressed ? "press " : "release ") + name + "\n";
@@ -53,14 +52,14 @@ std::string MacroText(const _MACRO_INFO& macro) {
     return out;
 }
 
-std::vector<_KEYMAP_INFO> ParseMacroText(const std::string& text, std::vector<std::string>& notes) {
+std::vector<_KEYMAP_INFO> ParseMacroText(const std::string& text, std::vector<std::string>& notes, int firstLine) {
     static const std::vector<std::string> kVerbs = {"press", "release", "tap", "delay", "click", "wheel", "raw",
                                                     "pageup", "pagedown", "copy", "paste", "undo", "backspace",
                                                     "cut", "selectall", "find", "print", "save", "new"};
     std::vector<_KEYMAP_INFO> steps;
     std::istringstream lines(text);
     std::string line;
-    for (int n = 1; std::getline(lines, line); ++n) {
+    for (int n = firstLine; std::getline(lines, line); ++n) {
         line = line.substr(0, line.find('#'));
         std::istringstream in(line);
         std::vector<std::string> w;

@@ -17,6 +17,7 @@
 std::string MacroText(const _MACRO_INFO& macro);
 
 // The steps of a macro text. Throws WordError naming the line of the first
-// mistake, or the steps over kMacroStepMax. notes gets what the keyboard will
-// make of a step differently from what it says (delays over 65535).
-std::vector<_KEYMAP_INFO> ParseMacroText(const std::string& text, std::vector<std::string>& notes);
+// mistake (counted from firstLine), or the steps over kMacroStepMax. notes
+// gets what the keyboard will make of a step differently from what it says
+// (delays over 65535).
+std::vector<_KEYMAP_INFO> ParseMacroText(const std::string& text, std::vector<std::string>& notes, int firstLine = 1);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "config/key_names.hpp"
+#include "tools/profile_text.hpp"
 #include "tools/words.hpp"
 
 namespace {
@@ -14,62 +14,79 @@ void Add(std::string& out, const char* fmt, auto... args) {
     out += buf;
 }
 
-const char* OnOff(uint32_t v) { return v ? "on" : "off"; }
-
-std::string ModifierName(uint32_t selector) {
-    return selector < kModifierNames.size() ? kModifierNames[selector] : "none (invalid)";
+// A line of set's words, or, when set would not take it back as the record
+// holds it, the same line as a comment.
+std::string Line(const std::string& words, bool exact) {
+    return exact ? words + "\n" : "# " + words + "  (not as the file holds it; profile export keeps it)\n";
 }
 
-// The key a value of the key encoding (macOS code + 1, 0 none) stands for.
-std::string KeyOfPlusOne(uint32_t v) { return v == 0 ? "none" : MacKeyName((v - 1) & 0xFF); }
+bool HasControl(const char* text) {
+    for (const char* c = text; *c; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) return true;
+    return false;
+}
 
-// A programmable key's action, macro name and repeat option, in the words
-// `qz5ctl set PROFILE KEY ...` takes.
-std::string Action(const _TKEY_INFO& k) {
-    std::string s;
-    switch (k.FUNCID) {
-        case 0: s = "none"; break;
-        case 1: s = "key " + MacKeyName(k.SINGLE_KEYCODE & 0xFF); break;
-        case 2: s = "macro (" + std::to_string(k.MACRO.LENGTH) + " steps)"; break;
-        case 3: s = "launch \"" + std::string(k.LAUNCHPATH) + "\""; break;
-        default: s = "none (FUNCID " + std::to_string(k.FUNCID) + ")"; break;
+// A programmable key's action, macro name, repeat option and, for a mapping
+// key, where it sits, as the clauses `qz5ctl set PROFILE KEY ...` takes;
+// exact tells whether set would store them as they are.
+std::string Action(int index, const _TKEY_INFO& k, bool& exact) {
+    std::string s, note;
+    const uint32_t placed = k.MAPKEY_KEYCODE;
+    exact = k.FUNCID <= 3 && k.MACRO.REPEAT_OPTION <= 3 && !HasControl(k.MACRO.MACRONAME);
+    if (index >= kTKeyCount && placed != 0) {
+        s = "on " + KeyName((placed - 1) & 0xFF) + " ";
+        exact = exact && placed <= 0x100 && IsLayoutKey(placed - 1);
     }
-    if (k.MACRO.MACRONAME[0] != '\0') s += ", name \"" + std::string(k.MACRO.MACRONAME) + "\"";
-    if (k.MACRO.REPEAT_OPTION != 0) s += ", repeat " + std::to_string(k.MACRO.REPEAT_OPTION);
-    return s;
+    switch (k.FUNCID) {
+        case 0: s += "none"; break;
+        case 1: s += "key " + KeyName(k.SINGLE_KEYCODE & 0xFF), exact = exact && k.SINGLE_KEYCODE <= 0xFF; break;
+        case 2: s += "macro", note = std::to_string(k.MACRO.LENGTH) + " steps"; break;
+        case 3:
+            s += "launch " + Quoted(k.LAUNCHPATH);
+            exact = exact && (k.LAUNCHPATH[0] == '/' || k.LAUNCHPATH[0] == '\0') && !HasControl(k.LAUNCHPATH);
+            break;
+        default: s += "FUNCID " + std::to_string(k.FUNCID); break;
+    }
+    if (k.MACRO.MACRONAME[0] != '\0') s += " name " + Quoted(k.MACRO.MACRONAME);
+    if (k.MACRO.REPEAT_OPTION != 0) s += " repeat " + std::to_string(k.MACRO.REPEAT_OPTION);
+    return note.empty() || !exact ? s : s + "  # " + note;
 }
 
 }  // namespace
 
 std::string SettingsSummary(const _QZ5_CONFIG& rec) {
-    std::string out;
-    Add(out, "current profile: %u\n", rec.PROFILE_ID + 1);
-    Add(out, "game mode: %s\n", OnOff(rec.GAME_MODE));
+    std::string out = "# every setting, one a line, in the words qz5ctl set takes\n";
+    Add(out, "profile %u\n", rec.PROFILE_ID + 1);
+    out += Line(std::string("game ") + (rec.GAME_MODE ? "on" : "off"), rec.GAME_MODE <= 1);
     const _QZ5_LIGHT& l = rec.LIGHT_OPTION;
     const uint32_t zones[] = {l.WASDLIGHT, l.DIRECTLIGHT, l.NUMBERLIGHT, l.PELLFLAGLIGHT};
     std::string lit;
-    for (size_t z = 0; z < kZoneNames.size(); ++z)
+    bool exact = l.LIGHT_STYLE <= 4;
+    for (size_t z = 0; z < kZoneNames.size(); ++z) {
         if (zones[z]) lit += (lit.empty() ? "" : ",") + kZoneNames[z];
-    Add(out, "light: style %u, zones %s\n", l.LIGHT_STYLE, lit.empty() ? "none" : lit.c_str());
+        exact = exact && zones[z] <= 1;
+    }
+    out += Line("light style " + std::to_string(l.LIGHT_STYLE) + " zones " + (lit.empty() ? "none" : lit), exact);
     for (int p = 0; p < kProfileCount; ++p) {
         const _QZ5_PROFILE& prof = rec.PROFILE[p];
-        Add(out, "\nprofile %d\n", p + 1);
+        const std::string number = std::to_string(p + 1);
+        out += "\n";
         int remapped = 0;
         for (int k = 0; k < kStdKeyRowsInUse; ++k) {
             const uint32_t v = prof.KEY[k];
             if (v == 0 || v == StdKeyInfo[k].vkey + 1) continue;
             ++remapped;
-            Add(out, "  key %s -> %s\n", MacKeyName(StdKeyInfo[k].vkey).c_str(), KeyOfPlusOne(v).c_str());
+            out += Line(number + " key " + KeyName(StdKeyInfo[k].vkey) + " " + KeyName((v - 1) & 0xFF), v <= 0x100);
         }
-        if (remapped == 0) out += "  keys: all default\n";
-        for (int t = 0; t < kTKeyCount; ++t)
-            Add(out, "  T%d: %s\n", t + 1, Action(prof.TKEYINFO[t]).c_str());
-        for (int m = 0; m < kMappingKeyCount; ++m) {
-            const _TKEY_INFO& k = prof.MAPPINGKEYINFO[m];
-            Add(out, "  M%d on %s: %s\n", m + 1, KeyOfPlusOne(k.MAPKEY_KEYCODE).c_str(), Action(k).c_str());
+        if (remapped == 0) out += "# profile " + number + ": every key gives itself\n";
+        for (int i = 0; i < kProgKeyCount; ++i) {
+            const std::string action = Action(i, i < kTKeyCount ? prof.TKEYINFO[i] : prof.MAPPINGKEYINFO[i - kTKeyCount], exact);
+            out += Line(number + " " + ProgKeyName(i) + " " + action, exact);
         }
-        Add(out, "  instant shift: next %s, previous %s\n", ModifierName(prof.INSTANT_SHIFT.NEXTKEY).c_str(),
-            ModifierName(prof.INSTANT_SHIFT.PREKEY).c_str());
+        const uint32_t next = prof.INSTANT_SHIFT.NEXTKEY, previous = prof.INSTANT_SHIFT.PREKEY;
+        const auto modifier = [](uint32_t v) { return v < kModifierNames.size() ? kModifierNames[v] : std::to_string(v); };
+        out += Line(number + " shift next " + modifier(next) + " previous " + modifier(previous),
+                    next < kModifierNames.size() && previous < kModifierNames.size());
     }
     return out;
 }

@@ -1,4 +1,7 @@
-// A readable summary of a configuration record, for qz5ctl settings show.
+// Every setting of a configuration record, one a line, each line the words
+// `qz5ctl set` takes for it (for qz5ctl show and settings show), so that set
+// given any line changes nothing. A setting the words cannot say as the
+// record holds it is a # comment line.
 #pragma once
 
 #include <string>

@@ -28,6 +28,7 @@ FILES = {  # path: mode
     "/usr/share/metainfo/org.qz5d.qz5d.metainfo.xml": 0o644,
     "/usr/share/man/man8/qz5d.8.gz": 0o644, "/usr/share/man/man1/qz5ctl.1.gz": 0o644,
     "/usr/share/doc/qz5d/protocol.md.gz": 0o644,
+    "/usr/share/bash-completion/completions/qz5ctl": 0o644,
 }
 
 

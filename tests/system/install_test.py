@@ -1,6 +1,6 @@
 """`cmake --install` into a DESTDIR, and the installed tree: programs where
 the daemon and the user look for them, the udev rule, the systemd units, the
-manual pages, and the D-Bus interface description against what the installed
+bash completion, the manual pages, and the D-Bus interface description against what the installed
 daemon reports on a bus.
 
 Arguments: the build folder, then NAME=VALUE pairs from CMake (the configured
@@ -54,6 +54,11 @@ class Layout(unittest.TestCase):
             self.assertIn(CONF["LIBEXECDIR"].encode() + b"\0", f.read())
         everything = [os.path.join(d, f) for d, _, files in os.walk(DEST) for f in files]
         self.assertFalse([f for f in everything if "emulator" in f])
+
+    def test_bash_completion(self):
+        result = run(["bash", "-c", 'source "$1" && complete -p qz5ctl', "_",
+                      installed(CONF["BASH_COMPLETION_DIR"] + "/qz5ctl")])
+        self.assertEqual(result.stdout, "complete -F _qz5ctl qz5ctl\n")
 
 
 # udev rule syntax: comma-separated KEY[{attr}]OP"value" pairs.

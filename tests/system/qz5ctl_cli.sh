@@ -18,7 +18,7 @@ check "normalize fails when OUT cannot be written" '[ $? -ne 0 ]'
 out=$("$qz5ctl" settings show "$(dirname "$0")/custom-Setting.xml")
 # The current profile, a remapped key, a macro, a launch action, where a
 # mapping key sits, an instant-shift modifier.
-for want in "current profile: 2" "key 1 -> A" "T1: macro (3 steps)" 'T5: launch "/usr/bin/calc"' "M1 on F1: key A" \
+for want in "profile 2" "2 key 1 A" "2 T1 macro  # 3 steps" '2 T5 launch "/usr/bin/calc"' "2 M1 on F1 key A" \
             "previous Shift"; do
   check "show prints '$want'" 'grep -qF "$want" <<<"$out"'
 done

@@ -18,14 +18,20 @@ class EditorApply(WorldTest):
     def test_each_edit_reaches_the_keyboard(self):
         w = self.w
         macro = w.write("macro.txt", "# greet\ntap H\ntap I\ndelay 100\ncopy\n")
+        # The last row: profile 1, as export prints it, becomes profile 3.
         for args, profile in [(("set", "2", "key", "CapsLock", "Escape"), "2"),
                               (("set", "1", "t3", "macro", "name", "greet"), "1"),
                               (("macro", "import", "1", "t3", macro), "1"),
-                              (("set", "3", "m2", "on", "F1", "launch", "/usr/bin/true"), "3")]:
+                              (("set", "3", "m2", "on", "F1", "launch", "/usr/bin/true"), "3"),
+                              (("profile", "import", "3", w.path("profile1.txt")), "3")]:
+            if args[0] == "profile":
+                w.write("profile1.txt", w.qz5ctl("profile", "export", "1", check=True).stdout)
             before = self.download(profile)
             sent = w.requests_after(lambda: w.qz5ctl(*args, "--apply", check=True))
             self.assertEqual(sent, self.download(profile), args)
             self.assertNotEqual(sent, before, args)
+        payloads = lambda lines: [line.split(" : ")[1] for line in lines if " : " in line]
+        self.assertEqual(payloads(sent), payloads(self.download("1")))
         off = "40 31 00 00 8{} 00 00 00"
         for args, expected in [
             (("set", "light", "zones", "wasd", "style", "2"), ["40 31 02 00 00 00 00 00"] + [off.format(z) for z in "123"]),

@@ -1,10 +1,13 @@
-// qz5ctl's settings editor: each edit read back through the daemon's loader,
-// macro text both ways, refusals, what survives an edit, concurrent edits.
+// qz5ctl's settings editor: key names, each edit read back through the
+// daemon's loader, show and whole profiles read back, macro text both ways,
+// refusals, what survives an edit, concurrent edits.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <functional>
+#include <random>
+#include <sstream>
 #include <thread>
 
 #include "keyboard/preferences.hpp"
@@ -12,15 +15,74 @@
 #include "tests/support/temp_dir.hpp"
 #include "tools/editor.hpp"
 #include "tools/macro_text.hpp"
+#include "tools/profile_text.hpp"
+#include "tools/settings_summary.hpp"
 #include "tools/words.hpp"
 
 namespace {
 
 using Args = std::vector<std::string>;
 
+TEST(KeyWords, EveryWordNamesItsKeyAndEveryPrintedNameReadsBack) {
+    // The words a Linux user types, against the macOS codes the file stores.
+    const std::pair<const char*, uint32_t> typed[] = {
+        {"Backspace", 0x33}, {"Del", 0x75},   {"Enter", 0x24},       {"Super", 0x37}, {"win", 0x37},
+        {"ALT", 0x3A},       {"AltGr", 0x3D}, {"Menu", 0x6E},        {"Insert", 0x72}, {"PrintScreen", 0x69},
+        {"Left", 0x7B},      {"NumLock", 0x47}, {"ForwardDelete", 0x75}, {"backsp", 0x33}, {"caps", 0x39},
+        {"0x34", 0x34},      {"0xff", 0xFF},
+    };
+    for (const auto& [word, code] : typed) EXPECT_EQ(KeyCodeOf(word, false), code) << word;
+    for (const auto& k : AllKeyWords()) {
+        Args words = k.aliases;
+        words.push_back(k.name);
+        if (!k.macName.empty()) words.push_back(k.macName);
+        for (const auto& w : words) {
+            if (std::any_of(AmbiguousKeyWords().begin(), AmbiguousKeyWords().end(), [&](auto& a) { return a.word == w; }))
+                continue;
+            std::string upper = w;
+            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            EXPECT_EQ(KeyCodeOf(w, false), k.vkey) << w;
+            EXPECT_EQ(KeyCodeOf(upper, false), k.vkey) << upper;
+        }
+    }
+    for (uint32_t code = 0; code < 256; ++code) EXPECT_EQ(KeyCodeOf(KeyName(code), false), code) << KeyName(code);
+}
+
+TEST(KeyWords, RefusalsAreOneShortLine) {
+    const struct {
+        const char* word;
+        bool layoutOnly;
+        std::string message;
+    } cases[] = {
+        {"Delete", false, "'Delete' is Backspace in the macOS names and Del on a PC: type Backspace or Del"},
+        {"DELETE", true, "'DELETE' is Backspace"},
+        {"delet", false, "'delet' could be Backspace or Del (2 keys); qz5ctl keys lists the names"},
+        {"ke", false, "'ke' could be KeypadDecimal, KeypadMultiply, KeypadPlus, ... (19 keys)"},
+        {"Enter", true, "Enter is not one of the keyboard's keys"},
+        {"0x34", true, "0x34 is not one of the keyboard's keys"},
+        {"Escpae", true, "no key of the keyboard named 'Escpae' (did you mean Escape?); qz5ctl keys lists the names"},
+        {"Supr", false, "no key named 'Supr' (did you mean Super?)"},
+        {"xyzzy", false, "no key named 'xyzzy'; qz5ctl keys lists the names"},
+    };
+    for (const auto& c : cases) {
+        try {
+            KeyCodeOf(c.word, c.layoutOnly);
+            ADD_FAILURE() << c.word;
+        } catch (const WordError& e) {
+            const std::string m = e.what();
+            EXPECT_EQ(m.rfind(c.message, 0), 0u) << m;
+            EXPECT_EQ(m.find('\n'), std::string::npos) << m;
+            EXPECT_LT(m.size(), 110u) << m;
+        }
+    }
+}
+
 class EditorTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(WriteSettingsFrom(*DefaultRecord(), file)); }
+    void SetUp() override {
+        std::memset(&m_Config, 0, sizeof m_Config);  // a load keeps the steps past each LENGTH
+        ASSERT_TRUE(WriteSettingsFrom(*DefaultRecord(), file));
+    }
     int Edit(Args args) {
         args.insert(args.begin(), {"--file", file});
         return RunEditorCommand(args);
@@ -66,6 +128,101 @@ TEST_F(EditorTest, EveryFieldReadsBackWhereExpected) {
         ASSERT_TRUE(LoadFile(file));
         EXPECT_TRUE(SameRecord(m_Config, *expected))
             << c.edits[0][1] << " " << c.edits[0][2] << ": first difference at byte " << FirstDifference(m_Config, *expected);
+    }
+}
+
+// Text of up to max bytes: UTF-8, quotes, backslashes, #, and with controls
+// the tabs and line breaks a settings file carries.
+std::string RandomText(std::mt19937& rng, size_t max, bool controls) {
+    static const char* pieces[] = {"a", "Z", " ", "\"", "\\", "#", "&", "<", "\xC3\xA9", "\xF0\x9F\x8E\xB9", "\t", "\n", "\r"};
+    std::string s;
+    for (const size_t want = rng() % (max + 1);;) {
+        const char* p = pieces[rng() % (std::size(pieces) - (controls ? 0 : 3))];
+        if (s.size() + std::strlen(p) > want) return s;
+        s += p;
+    }
+}
+
+void SetText(char (&field)[kTextSize], const std::string& text) {
+    std::memset(field, 0, kTextSize);
+    std::memcpy(field, text.data(), text.size());
+}
+
+uint32_t Below(std::mt19937& rng, uint32_t n) { return static_cast<uint32_t>(rng() % n); }
+
+uint32_t LayoutCode(std::mt19937& rng) { return StdKeyInfo[Below(rng, kStdKeyRowsInUse)].vkey; }
+
+// A random profile. inWords keeps what show prints to what set can say;
+// otherwise every field may hold any value a settings file can give it.
+void RandomProfile(std::mt19937& rng, _QZ5_PROFILE& p, bool inWords) {
+    const auto any = [&](std::initializer_list<uint32_t> usual) {
+        return inWords || rng() % 3 ? usual.begin()[rng() % usual.size()] : static_cast<uint32_t>(rng());
+    };
+    for (int k = 0; k < kKeySlotCount; ++k)
+        if (rng() % 4 == 0 && (k < kStdKeyRowsInUse || !inWords)) p.KEY[k] = any({0, 1 + Below(rng, 256), 1 + Below(rng, 256)});
+    for (int i = 0; i < kProgKeyCount; ++i) {
+        _TKEY_INFO& key = i < kTKeyCount ? p.TKEYINFO[i] : p.MAPPINGKEYINFO[i - kTKeyCount];
+        key.FUNCID = any({0, 1, 2, 3});
+        key.SINGLE_KEYCODE = any({0, Below(rng, 256)});
+        SetText(key.LAUNCHPATH, rng() % 2 ? (inWords || rng() % 2 ? "/" : "") + RandomText(rng, 254, !inWords) : "");
+        SetText(key.MACRO.MACRONAME, RandomText(rng, 255, !inWords));
+        key.MACRO.REPEAT_OPTION = any({0, 1, 2, 3});
+        if (!inWords) key.MACRO.REPEAT_TIMES = any({0, 5});
+        if (i >= kTKeyCount || !inWords) key.MAPKEY_KEYCODE = any({0, LayoutCode(rng) + 1});
+        key.MACRO.LENGTH = rng() % 30;
+        for (uint32_t s = 0; s < key.MACRO.LENGTH; ++s)
+            key.MACRO.KEYMAP[s] = rng() % 2 ? _KEYMAP_INFO{1 + Below(rng, 128), Below(rng, 2)}
+                                            : _KEYMAP_INFO{any({255, 208 + Below(rng, 17)}), any({0})};
+    }
+    p.INSTANT_SHIFT = {any({0, 1, 2, 3}), any({0, 1, 2, 3})};
+}
+
+// Each line of show, given to set, leaves the file as it was. Of a record
+// the words can say, every setting is a line; of any other, what set would
+// store differently is a comment.
+TEST_F(EditorTest, ShowReadsBackThroughSetUnchanged) {
+    std::mt19937 rng(22);
+    for (const bool inWords : {true, false}) {
+        auto rec = DefaultRecord();
+        const auto any = [&](uint32_t below) { return inWords || rng() % 2 ? Below(rng, below) : Below(rng, 9); };
+        rec->PROFILE_ID = Below(rng, 3), rec->GAME_MODE = any(2);
+        rec->LIGHT_OPTION = {any(5), any(2), any(2), any(2), any(2)};
+        for (auto& p : rec->PROFILE) RandomProfile(rng, p, inWords);
+        ASSERT_TRUE(WriteSettingsFrom(*rec, file));
+        const std::string before = ReadText(file);
+        const std::string show = SettingsSummary(*rec);
+        EXPECT_EQ(show.find("not as the file holds it") == std::string::npos, inWords) << show;
+        std::istringstream lines(show);
+        for (std::string line; std::getline(lines, line);) {
+            Args args = SplitQuoted(line);
+            if (args.empty()) continue;
+            args.insert(args.begin(), "set");
+            ASSERT_EQ(Edit(args), 0) << line;
+        }
+        EXPECT_EQ(ReadText(file), before);
+    }
+}
+
+TEST_F(EditorTest, ProfileExportImportGivesTheSameRecord) {
+    std::mt19937 rng(1722);
+    const std::string text = dir.path().string() + "/profile.txt";
+    for (int round = 0; round < 3; ++round) {
+        auto rec = DefaultRecord();
+        for (auto& p : rec->PROFILE) RandomProfile(rng, p, false);
+        ASSERT_TRUE(WriteSettingsFrom(*rec, file));
+        std::memset(&m_Config, 0, sizeof m_Config);  // a load keeps the steps past each LENGTH
+        ASSERT_TRUE(LoadFile(file));
+        const int from = round, to = (round + 1) % kProfileCount;
+        const auto expected = std::make_unique<_QZ5_PROFILE>(m_Config.PROFILE[from]);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(Edit({"profile", "export", std::to_string(from + 1)}), 0);
+        WriteText(text, testing::internal::GetCapturedStdout());
+        ASSERT_EQ(Edit({"profile", "import", std::to_string(to + 1), text}), 0);
+        std::memset(&m_Config, 0, sizeof m_Config);  // a load keeps the steps past each LENGTH
+        ASSERT_TRUE(LoadFile(file));
+        const auto* a = reinterpret_cast<const unsigned char*>(expected.get());
+        const auto* b = reinterpret_cast<const unsigned char*>(&m_Config.PROFILE[to]);
+        EXPECT_EQ(std::mismatch(a, a + sizeof *expected, b).first - a, static_cast<long>(sizeof *expected)) << round;
     }
 }
 
@@ -115,12 +272,13 @@ TEST(MacroText, RoundTripsEveryStepKind) {
 }
 
 TEST_F(EditorTest, RefusedEditsLeaveTheFileAsItWas) {
-    auto steps = [&](const std::string& name, size_t n) {
-        std::string text;
-        for (size_t i = 0; i < n; ++i) text += "press A\n";
+    auto write = [&](const std::string& name, const std::string& text) {
         WriteText(dir.path().string() + "/" + name, text);
         return dir.path().string() + "/" + name;
     };
+    std::string presses;
+    for (size_t i = 0; i < 5440; ++i) presses += "press A\n";
+    auto steps = [&](const std::string& name, size_t n) { return write(name, presses.substr(0, n * 8) + (n > 5440 ? "press B\n" : "")); };
     // 5440 key steps take 16323 bytes: one such macro fits, a second does not.
     ASSERT_EQ(Edit({"macro", "import", "1", "t1", steps("full", 5440)}), 0);
     ASSERT_EQ(Edit({"set", "1", "t1", "macro"}), 0);
@@ -133,6 +291,12 @@ TEST_F(EditorTest, RefusedEditsLeaveTheFileAsItWas) {
         {{"macro", "import", "1", "t2", steps("full", 5440)}, "12166 bytes over"},
         {{"macro", "import", "1", "t3", steps("long", 5441)}, "5441 steps, 1 over the 5440"},
         {{"macro", "import", "1", "t3", steps("bad", 0) + "x"}, "cannot read"},
+        {{"profile", "import", "2", write("two", "T1 macro\nT1 steps\n" + presses + "end\nT2 macro\nT2 steps\n" + presses + "end\n")},
+         "12166 bytes over"},
+        {{"profile", "import", "1", write("bad", "# a profile\nkey Left Right\nT1 luanch /bin/true\n")},
+         "bad line 3: no setting for T1 'luanch' (did you mean launch?)"},
+        {{"profile", "import", "1", write("open", "T1 steps\ntap A\n")}, "the steps of T1 have no end line"},
+        {{"macro", "import", "1", "t3", write("late", "delay 70000\ntap Delete\n")}, "line 2: 'Delete' is Backspace"},
         {{"set", "1", "key", "Escpae", "A"}, "(did you mean Escape?)"},
         {{"set", "1", "key", "A", "Nope"}, "no key named 'Nope'"},
         {{"set", "4", "t1", "none"}, "the profile is a number from 1 to 3, not '4'"},
@@ -146,7 +310,7 @@ TEST_F(EditorTest, RefusedEditsLeaveTheFileAsItWas) {
         {{"set", "1", "t1", "name", std::string(256, 'x')}, "256 bytes; at most 255"},
         {{"set", "1", "shift", "next", "meta"}, "expected none, Alt, Control, Shift"},
         {{"set", "game"}, "missing on or off"},
-        {{"show", "--apply"}, "--apply goes with set and macro import"},
+        {{"show", "--apply"}, "--apply goes with set and import"},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStderr();

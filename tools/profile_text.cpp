@@ -1,0 +1,174 @@
+#include "tools/profile_text.hpp"
+
+#include <cctype>
+#include <cstring>
+#include <tuple>
+
+#include "tools/macro_text.hpp"
+#include "tools/words.hpp"
+
+namespace {
+
+std::string Num(uint32_t v) { return std::to_string(v); }
+
+std::string Indexed(const char* prefix, int n) {
+    std::string s = prefix;
+    s += std::to_string(n);
+    return s;
+}
+
+std::string KeyPath(int index) {
+    return index < kTKeyCount ? Indexed("TKEYINFO_", index + 1) : Indexed("MAPPINGKEYINFO_", index - kTKeyCount + 1);
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const auto& w : words) out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
+// One programmable key: its clauses line, its steps, its raw lines. The
+// clauses that set the kind of action (key, launch, none, macro) come in an
+// order that leaves FUNCID as the record has it.
+std::string KeyText(int index, const _TKEY_INFO& k) {
+    const std::string name = ProgKeyName(index);
+    const std::string path = KeyPath(index) + "/";
+    std::vector<std::string> clauses, raws;
+    auto raw = [&](const std::string& field, uint32_t v) { raws.push_back("raw " + path + field + " " + Num(v)); };
+    const bool singleNamed = k.SINGLE_KEYCODE <= 0xFF;
+    const std::string single = singleNamed ? "key " + KeyName(k.SINGLE_KEYCODE) : "";
+    const std::string launch = "launch " + Quoted(k.LAUNCHPATH);
+    bool kindSet = false;
+    if (k.SINGLE_KEYCODE != 0 && k.FUNCID != 1) {
+        if (singleNamed) clauses.push_back(single), kindSet = true;
+        else raw("SINGLE_KEYCODE", k.SINGLE_KEYCODE);
+    }
+    if (k.FUNCID == 1 && !singleNamed) raw("SINGLE_KEYCODE", k.SINGLE_KEYCODE);
+    if (k.LAUNCHPATH[0] != '\0' && k.FUNCID != 3) clauses.push_back(launch), kindSet = true;
+    if (k.MACRO.MACRONAME[0] != '\0') clauses.push_back("name " + Quoted(k.MACRO.MACRONAME));
+    if (k.MACRO.REPEAT_OPTION >= 1 && k.MACRO.REPEAT_OPTION <= 3) clauses.push_back("repeat " + Num(k.MACRO.REPEAT_OPTION));
+    else if (k.MACRO.REPEAT_OPTION != 0) raw("MACRO/REPEAT_OPTION", k.MACRO.REPEAT_OPTION);
+    if (k.MACRO.REPEAT_TIMES != 0) raw("MACRO/REPEAT_TIMES", k.MACRO.REPEAT_TIMES);
+    const uint32_t placed = k.MAPKEY_KEYCODE;
+    if (index >= kTKeyCount && placed >= 1 && placed <= 0x100 && IsLayoutKey(placed - 1))
+        clauses.push_back("on " + KeyName(placed - 1));
+    else if (placed != 0)
+        raw("MAPKEY_KEYCODE", placed);
+    switch (k.FUNCID) {
+        case 0: if (kindSet) clauses.push_back("none"); break;
+        case 1: if (singleNamed) clauses.push_back(single); else raw("FUNCID", 1); break;
+        case 2: clauses.push_back("macro"); break;
+        case 3: clauses.push_back(launch); break;
+        default: raw("FUNCID", k.FUNCID); break;
+    }
+    std::string out;
+    if (!clauses.empty()) out += name + " " + Joined(clauses) + "\n";
+    if (k.MACRO.LENGTH > 0) out += name + " steps\n" + MacroText(k.MACRO) + "end\n";
+    for (const auto& r : raws) out += r + "\n";
+    return out;
+}
+
+}  // namespace
+
+std::string ProfileText(const _QZ5_PROFILE& profile) {
+    std::string out;
+    for (int slot = 0; slot < kKeySlotCount; ++slot) {
+        const uint32_t vkey = StdKeyInfo[slot].vkey, v = profile.KEY[slot];
+        if (v == vkey + 1) continue;
+        if (slot < kStdKeyRowsInUse && v >= 1 && v <= 0x100)
+            out += "key " + KeyName(vkey) + " " + KeyName(v - 1) + "\n";
+        else
+            out += "raw " + Indexed("KEY_", slot + 1) + " " + Num(v) + "\n";
+    }
+    for (int i = 0; i < kProgKeyCount; ++i)
+        out += KeyText(i, i < kTKeyCount ? profile.TKEYINFO[i] : profile.MAPPINGKEYINFO[i - kTKeyCount]);
+    const _INSTANT_SHIFT& s = profile.INSTANT_SHIFT;
+    std::vector<std::string> sides;
+    std::string raws;
+    for (const auto& [side, v, field] : {std::tuple{"next", s.NEXTKEY, "NEXTKEY"}, std::tuple{"previous", s.PREKEY, "PREKEY"}}) {
+        if (v >= 1 && v < kModifierNames.size()) sides.push_back(std::string(side) + " " + kModifierNames[v]);
+        else if (v != 0) raws += "raw INSTANT_SHIFT/" + std::string(field) + " " + Num(v) + "\n";
+    }
+    if (!sides.empty()) out += "shift " + Joined(sides) + "\n";
+    return out + raws;
+}
+
+std::vector<std::string> SplitQuoted(const std::string& line) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (true) {
+        while (i < line.size() && space(line[i])) ++i;
+        if (i >= line.size()) return words;
+        std::string word;
+        if (line[i] == '#') return words;
+        if (line[i] != '"') {
+            while (i < line.size() && !space(line[i])) word += line[i++];
+            words.push_back(word);
+            continue;
+        }
+        for (++i;; ++i) {
+            if (i >= line.size()) throw WordError("a quote is not closed");
+            char c = line[i];
+            if (c == '"') break;
+            if (c == '\\' && i + 1 < line.size()) {
+                c = line[++i];
+                if (c == 't') c = '\t';
+                else if (c == 'n') c = '\n';
+                else if (c == 'x' && i + 2 < line.size() && std::isxdigit(static_cast<unsigned char>(line[i + 1])) &&
+                         std::isxdigit(static_cast<unsigned char>(line[i + 2]))) {
+                    c = static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+                    i += 2;
+                }
+            }
+            word += c;
+        }
+        ++i;
+        words.push_back(word);
+    }
+}
+
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') out += '\\', out += c;
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (u < 0x20 || u == 0x7F) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x", out += kHex[u >> 4], out += kHex[u & 0xF];
+        } else out += c;
+    }
+    return out + "\"";
+}
+
+uint32_t& RawField(_QZ5_PROFILE& profile, const std::string& path) {
+    const auto bad = [&] {
+        return WordError("no raw field '" + path + "' in a profile; qz5ctl(1) lists them");
+    };
+    // "PREFIX" followed by a number from 1 to max without leading zeros; 0 otherwise.
+    const auto numbered = [&](const std::string& s, const std::string& prefix, int max) {
+        if (s.rfind(prefix, 0) != 0 || s.size() == prefix.size() || s.size() > prefix.size() + 3 ||
+            s[prefix.size()] == '0' || s.find_first_not_of("0123456789", prefix.size()) != std::string::npos)
+            return 0;
+        const int n = std::stoi(s.substr(prefix.size()));
+        return n <= max ? n : 0;
+    };
+    const size_t slash = path.find('/');
+    const std::string head = path.substr(0, slash), rest = slash == std::string::npos ? "" : path.substr(slash + 1);
+    if (const int k = numbered(head, "KEY_", kKeySlotCount); k && rest.empty() && slash == std::string::npos)
+        return profile.KEY[k - 1];
+    if (head == "INSTANT_SHIFT" && rest == "PREKEY") return profile.INSTANT_SHIFT.PREKEY;
+    if (head == "INSTANT_SHIFT" && rest == "NEXTKEY") return profile.INSTANT_SHIFT.NEXTKEY;
+    _TKEY_INFO* key = nullptr;
+    if (const int t = numbered(head, "TKEYINFO_", kTKeyCount)) key = &profile.TKEYINFO[t - 1];
+    if (const int m = numbered(head, "MAPPINGKEYINFO_", kMappingKeyCount)) key = &profile.MAPPINGKEYINFO[m - 1];
+    if (!key) throw bad();
+    if (rest == "FUNCID") return key->FUNCID;
+    if (rest == "SINGLE_KEYCODE") return key->SINGLE_KEYCODE;
+    if (rest == "MAPKEY_KEYCODE") return key->MAPKEY_KEYCODE;
+    if (rest == "MACRO/REPEAT_OPTION") return key->MACRO.REPEAT_OPTION;
+    if (rest == "MACRO/REPEAT_TIMES") return key->MACRO.REPEAT_TIMES;
+    throw bad();
+}
