@@ -9,6 +9,7 @@
 #include "config/build_config.hpp"
 #include "platform/log.hpp"
 #include "platform/main_loop.hpp"
+#include "platform/scheduler.hpp"
 #include "platform/session.hpp"
 #include "platform/udev.hpp"
 #include "platform/user.hpp"
@@ -71,12 +72,13 @@ int Application::Run() {
     m_hidSystem = FindHidSystem();
     if (m_hidSystem.empty()) return 0;
 
-    if (const int status = Init(); status != 0) {
-        Terminate();
-        return status;
-    }
-    const int status = RunMainLoop();
+    // The keyboard's requests and their pauses run on the main loop.
+    const std::unique_ptr<Scheduler> scheduler = MakeMainLoopScheduler();
+    SetKeyboardScheduler(scheduler.get());
+    int status = Init();
+    if (status == 0) status = RunMainLoop();
     Terminate();
+    SetKeyboardScheduler(nullptr);
     return status;
 }
 
@@ -150,6 +152,8 @@ void Application::RegisterForDeviceNotif() {
 }
 
 void Application::Terminate() {
+    if (!KeyboardQueue().Idle()) LogLine("qz5d ends with work for the keyboard still queued; it is dropped");
+    KeyboardQueue().Clear();
     m_driverWatches.clear();
     m_notifyPort.reset();
     delete m_pPrefs;
