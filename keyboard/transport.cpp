@@ -83,26 +83,28 @@ int Preferences::SendDeviceRequest(IOUSBDevRequest* request) {
     UsbBus& bus = CurrentUsbBus();
     std::vector<std::unique_ptr<UsbDevice>> devices;
     if (bus.Enumerate(kQz5UsbVendorId, kQz5UsbProductId, devices) != 0) devices.clear();
-    bool opened = false, failed = false;
+    // For the tally: a keyboard unplugged since the lookup counts as none.
+    bool opened = false;
+    size_t gone = 0, failures = 0;
     for (auto& device : devices) {
         if (int status = bus.Open(*device); status != 0) {
             Diagnostic("unable to open device: %08x\n", static_cast<unsigned>(status));
-            failed = true;
+            (IsDeviceGone(status) ? gone : failures) += 1;
             device.reset();
             continue;
         }
         opened = true;
         if (int status = bus.ControlTransfer(*device, *request); status != 0) {
             Diagnostic("unable to download to device: %08x\n", static_cast<unsigned>(status));
-            failed = true;
+            (IsDeviceGone(status) ? gone : failures) += 1;
         }
         bus.Close(*device);
         device.reset();
     }
     ++g_tally.requests;
-    if (devices.empty())
+    if (gone == devices.size())
         ++g_tally.missed;
-    else if (failed)
+    else if (failures > 0)
         ++g_tally.failed;
     g_lastReached = opened;
     return 0;
