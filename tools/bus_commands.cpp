@@ -130,6 +130,7 @@ int Change(PostInfo info, bool wait, const std::string& progress, bool needsKeyb
         std::fprintf(stderr, "\nqz5ctl: %s\n", why);
         QuitMainLoop(1);
     });
+    center->WatchDaemon([] { QuitMainLoop(6); });
     AddMainLoopTimeout(kAppliedTimeoutMs, [] {
         QuitMainLoop(5);
         return false;
@@ -137,6 +138,8 @@ int Change(PostInfo info, bool wait, const std::string& progress, bool needsKeyb
     const int status = RunMainLoop();
     if (!applied.notice) {
         if (terminal) std::printf("\n");
+        if (status == 6)
+            std::fprintf(stderr, "qz5ctl: qz5d ended before it said how the change went\n");
         if (status == 5)
             std::fprintf(stderr,
                          "qz5ctl: qz5d took the change but did not say within %u s how it went (a qz5d "

@@ -224,6 +224,17 @@ class DuringADownload(WorldTest):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertRegex(line, r"^turning game mode on \.\.\. 1 request, 0\.\d s\r\n$")
 
+        # qz5d stopped midway: the queued rest is dropped and the waiting qz5ctl told.
+        start = len(w.requests())
+        apply = subprocess.Popen([QZ5CTL, "apply", "1"], env=w.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                 text=True)
+        self.addCleanup(apply.kill)
+        w.wait_requests(start + 1)
+        self.assertEqual(w.stop_daemon(), 0)
+        _, err = apply.communicate(timeout=30)
+        self.assertEqual((apply.returncode, err), (1, "qz5ctl: qz5d ended before it said how the change went\n"))
+        self.assertIn("qz5d ends with work for the keyboard still queued; it is dropped", w.log_lines())
+
 
 class OnScreenDisplay(WorldTest):
     """The OSD through the daemon on a private X server, and the daemon
