@@ -77,6 +77,12 @@ int Application::Run() {
     SetKeyboardScheduler(scheduler.get());
     int status = Init();
     if (status == 0) status = RunMainLoop();
+    if (!KeyboardQueue().Idle()) {
+        // A download stopped midway would leave the keyboard half-written.
+        LogLine("qz5d ends once the keyboard has the work queued for it (signal again to end at once)");
+        KeyboardQueue().WhenIdle([] { QuitMainLoop(0); });
+        RunMainLoop();
+    }
     Terminate();
     SetKeyboardScheduler(nullptr);
     return status;

@@ -16,7 +16,15 @@ void RequestQueue::Call(std::function<void()> fn) {
     });
 }
 
+void RequestQueue::WhenIdle(std::function<void()> fn) {
+    if (Idle())
+        fn();
+    else
+        onIdle_ = std::move(fn);
+}
+
 void RequestQueue::Clear() {
+    onIdle_ = nullptr;
     scheduler_.Disarm();
     waiting_ = false;
     if (running_) {
@@ -43,5 +51,10 @@ void RequestQueue::Run() {
                 Run();
             });
         }
+    }
+    if (Idle() && onIdle_) {
+        std::function<void()> fn = std::move(onIdle_);
+        onIdle_ = nullptr;
+        fn();
     }
 }

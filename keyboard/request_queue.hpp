@@ -34,6 +34,8 @@ public:
     size_t Pending() const { return steps_.size(); }
     // Drops every queued step and any wait under way.
     void Clear();
+    // Calls fn once the queue is idle: at once when it is now.
+    void WhenIdle(std::function<void()> fn);
     int64_t NowUs() { return scheduler_.NowUs(); }
     Scheduler& GetScheduler() { return scheduler_; }
 
@@ -45,4 +47,5 @@ private:
     size_t insertAt_ = 0;  // where a running step's additions go
     bool running_ = false;
     bool waiting_ = false;
+    std::function<void()> onIdle_;
 };
