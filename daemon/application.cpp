@@ -77,7 +77,7 @@ int Application::Run() {
     SetKeyboardScheduler(scheduler.get());
     int status = Init();
     if (status == 0) status = RunMainLoop();
-    if (!KeyboardQueue().Idle()) {
+    if (KeyboardQueue().Pending() > 0) {
         // A download stopped midway would leave the keyboard half-written.
         LogLine("qz5d ends once the keyboard has the work queued for it (signal again to end at once)");
         KeyboardQueue().WhenIdle([] { QuitMainLoop(0); });
@@ -158,7 +158,7 @@ void Application::RegisterForDeviceNotif() {
 }
 
 void Application::Terminate() {
-    if (!KeyboardQueue().Idle()) LogLine("qz5d ends with work for the keyboard still queued; it is dropped");
+    if (KeyboardQueue().Pending() > 0) LogLine("qz5d ends with work for the keyboard still queued; it is dropped");
     KeyboardQueue().Clear();
     m_driverWatches.clear();
     m_notifyPort.reset();

@@ -39,9 +39,11 @@ TEST(RequestQueue, StepsRunInTurnWithTheirWaitsAndAStepsOwnAdditionsFirst) {
     int tries = 0;
     queue.Add([&] { return RequestQueue::Wait{1000000, ++tries < 3}; });
     queue.Call([&] { ran.push_back("after"); });
+    queue.WhenIdle([&] { ran.push_back("idle"); });  // after the last wait too
     scheduler.RunAll();
     EXPECT_EQ(tries, 3);
-    EXPECT_EQ(ran.back(), "after");
+    EXPECT_EQ(ran.end()[-2], "after");
+    EXPECT_EQ(ran.back(), "idle");
     EXPECT_EQ(scheduler.waits, (std::vector<unsigned>{500000, 200000, 1000000, 1000000, 1000000}));
 
     // Clearing drops what is queued and the wait under way.
