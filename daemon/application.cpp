@@ -9,6 +9,7 @@
 #include "config/build_config.hpp"
 #include "platform/log.hpp"
 #include "platform/main_loop.hpp"
+#include "platform/scheduler.hpp"
 #include "platform/session.hpp"
 #include "platform/udev.hpp"
 #include "platform/user.hpp"
@@ -71,12 +72,19 @@ int Application::Run() {
     m_hidSystem = FindHidSystem();
     if (m_hidSystem.empty()) return 0;
 
-    if (const int status = Init(); status != 0) {
-        Terminate();
-        return status;
+    // The keyboard's requests and their pauses run on the main loop.
+    const std::unique_ptr<Scheduler> scheduler = MakeMainLoopScheduler();
+    SetKeyboardScheduler(scheduler.get());
+    int status = Init();
+    if (status == 0) status = RunMainLoop();
+    if (KeyboardQueue().Pending() > 0) {
+        // A download stopped midway would leave the keyboard half-written.
+        LogLine("qz5d ends once the keyboard has the work queued for it (signal again to end at once)");
+        KeyboardQueue().WhenIdle([] { QuitMainLoop(0); });
+        RunMainLoop();
     }
-    const int status = RunMainLoop();
     Terminate();
+    SetKeyboardScheduler(nullptr);
     return status;
 }
 
@@ -164,6 +172,8 @@ void Application::RegisterForDeviceNotif() {
 }
 
 void Application::Terminate() {
+    if (KeyboardQueue().Pending() > 0) LogLine("qz5d ends with work for the keyboard still queued; it is dropped");
+    KeyboardQueue().Clear();
     m_driverWatches.clear();
     m_notifyPort.reset();
     delete m_pPrefs;

@@ -7,39 +7,67 @@
 #include "daemon/application.hpp"
 #include "platform/log.hpp"
 
-void DeviceAddedNotifProc(const std::vector<UdevDevice>& devices) {
-    bool found = false;
+namespace {
+
+// One arrival's probe: each device opened and closed once, in turn; while
+// another client holds one, a one-second wait on the queue (five attempts in
+// all, shared by the devices of the arrival).
+struct Probe {
+    std::vector<UdevDevice> devices;
+    size_t next = 0;                    // the device being probed
+    std::unique_ptr<UsbDevice> device;  // its handle, kept across a wait
+    int status = 0;
     int retries = 0;
+    bool waited = false;
+    bool found = false;
+};
+
+RequestQueue::Wait ProbeStep(Probe& p) {
     UsbBus& bus = CurrentUsbBus();
-    for (const UdevDevice& added : devices) {
-        std::unique_ptr<UsbDevice> device = bus.Find(kQz5UsbVendorId, kQz5UsbProductId, added.busnum, added.devnum);
-        if (!device) {
-            PrintErrMsg(kUsbNotFound, "unable to create a plugin\n");
+    for (; p.next < p.devices.size(); p.device.reset(), ++p.next) {
+        if (!p.waited) {
+            const UdevDevice& added = p.devices[p.next];
+            p.device = bus.Find(kQz5UsbVendorId, kQz5UsbProductId, added.busnum, added.devnum);
+            if (!p.device) {
+                PrintErrMsg(kUsbNotFound, "unable to create a plugin\n");
+                continue;
+            }
+            p.status = bus.Open(*p.device);
+        } else if (p.retries <= 4) {
+            p.status = bus.Open(*p.device);
+        }
+        const bool gaveUp = p.waited && p.retries > 4;
+        p.waited = false;
+        if (IsExclusiveAccess(p.status) && !gaveUp) {
+            ++p.retries;
+            PrintErrMsg(p.retries, "Exclusive access err, sleeping on it\n");
+            p.waited = true;
+            return {1000000, true};
+        }
+        if (p.status != 0) {
+            PrintErrMsg(p.status, "unable to open device\n");
             continue;
         }
-        int status = bus.Open(*device);
-        while (IsExclusiveAccess(status)) {
-            ++retries;
-            PrintErrMsg(retries, "Exclusive access err, sleeping on it\n");
-            Pause(1000000);
-            if (retries > 4) break;
-            status = bus.Open(*device);
-        }
-        if (status != 0) {
-            PrintErrMsg(status, "unable to open device\n");
-            continue;
-        }
-        bus.Close(*device);
-        found = true;
+        bus.Close(*p.device);
+        p.found = true;
         PrintErrMsg(1, "DeviceAddedNotifProc\n");
     }
     Application* app = Application::GetApp();
-    if (!found || !app->IsLoggedIn()) return;
+    if (!p.found || !app->IsLoggedIn()) return {};
     app->SetMyDriver00(FindMyDriver(app->GetMyDriver00(), true));
     app->SetMyDriver01(FindMyDriver(app->GetMyDriver01(), false));
     app->SetIsOnDev(true);
     app->RegisterForDeviceNotif();
-    PostStautToAp();
+    PostStautToAp();  // its reads run next, before the work queued behind the probe
+    return {};
+}
+
+}  // namespace
+
+void DeviceAddedNotifProc(const std::vector<UdevDevice>& devices) {
+    auto probe = std::make_shared<Probe>();
+    probe->devices = devices;
+    KeyboardQueue().Add([probe] { return ProbeStep(*probe); });
 }
 
 void DeviceRemovedNotifProc(const std::vector<UdevDevice>& devices) {

@@ -1,7 +1,13 @@
 // Preferences: the daemon's one object for the user's settings and the
 // keyboard. It carries no state of its own; what its methods work on lives at
 // file scope beside it (the record m_Config, the settings reader, the USB bus
-// and the pause).
+// and the keyboard's request queue).
+//
+// What goes to the keyboard is queued (keyboard/request_queue.hpp): the
+// Send... and MakeAndSend... methods build their tables from the record at
+// once and queue the requests with their pauses; they return before anything
+// is sent. SendDeviceRequest, GetDevProfile and GetDevLightLevel transfer at
+// once, for steps of the queue.
 //
 // Profiles: "profile" is the record's index 0-2; "device profile" is the
 // number the keyboard uses, profile + 1. A download given a profile outside
@@ -14,6 +20,7 @@
 
 #include "config/qz5_config.hpp"
 #include "config/xmlconfig.hpp"
+#include "keyboard/request_queue.hpp"
 #include "platform/usb.hpp"
 
 class Preferences {
@@ -37,7 +44,7 @@ public:
     int GetDevLightLevel();
     int GetDevProfile();
 
-    // --- Device commands (commands.cpp); each pauses 500 ms after its request ---
+    // --- Device commands (commands.cpp); each queues its request and 500 ms after it ---
     void ResetDevice();
     void SendWorkMode(int mode);  // 1 normal, 3 game
     void SendSaveToDevice();
@@ -97,8 +104,8 @@ public:
     void PostProfileChangeNotification(int profile);  // 0-2
 
 private:
-    // One host-to-device vendor request: the payload is copied into a
-    // zero-filled staging buffer; then the 500 ms pause.
+    // Queues one host-to-device vendor request (the payload copied, sent from
+    // a zero-filled staging buffer) and the 500 ms pause after it.
     void SendCommand(uint8_t bRequest, uint16_t wValue, uint16_t wIndex, const uint8_t* payload,
                      int length);
 };
@@ -109,9 +116,21 @@ extern xmlconfig* m_pXMLconfig;
 // The USB bus every request goes to; nullptr restores the libusb bus.
 void SetUsbBus(UsbBus* bus);
 UsbBus& CurrentUsbBus();
-// The one pause of the keyboard protocol; an empty function restores the real sleep.
-void SetPause(std::function<void(unsigned usec)> pause);
+// The keyboard's request queue and the timer it waits on. nullptr gives it a
+// SteppingScheduler of its own, which runs only when told to (tools).
+void SetKeyboardScheduler(Scheduler* scheduler);
+RequestQueue& KeyboardQueue();
+// Queues a pause of the keyboard protocol. Pauses pace a keyboard: those
+// after a request that found no keyboard to open are skipped.
 void Pause(unsigned usec);
+// Counts of the requests SendDeviceRequest made since the start: all of them,
+// those that failed at a keyboard (its open or its transfer), those that found
+// no keyboard at all.
+struct RequestTally {
+    int requests = 0, failed = 0, missed = 0;
+};
+const RequestTally& KeyboardTally();
+RequestTally operator-(const RequestTally& a, const RequestTally& b);
 // Where the transport prints its diagnostics (default standard output);
 // nullptr discards them.
 void SetRequestDiagnostics(std::FILE* stream);

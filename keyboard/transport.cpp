@@ -1,8 +1,6 @@
 // The control-request transport: every request looks the keyboards up afresh,
-// opens each, transfers, closes it. No handle outlives one request.
-#include <time.h>
-
-#include <cerrno>
+// opens each, transfers, closes it. No handle outlives one request. Requests
+// and the pauses between them are steps of the keyboard's queue.
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -15,8 +13,13 @@
 namespace {
 
 UsbBus* g_bus = nullptr;
-std::function<void(unsigned)> g_pause;
 std::FILE* g_diagnostics = stdout;
+std::unique_ptr<SteppingScheduler> g_ownScheduler;
+std::unique_ptr<RequestQueue> g_queue;
+RequestTally g_tally;
+// Whether the last request found a keyboard to open: the pauses that follow
+// one that did not pace nothing and are skipped.
+bool g_lastReached = true;
 
 
 void Diagnostic(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -27,12 +30,6 @@ void Diagnostic(const char* fmt, ...) {
     std::vfprintf(g_diagnostics, fmt, ap);
     va_end(ap);
     std::fflush(g_diagnostics);
-}
-
-void Sleep(unsigned usec) {
-    timespec left{static_cast<time_t>(usec / 1000000), static_cast<long>(usec % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
 }
 
 // A status-read request into a zero-filled 512-byte buffer.
@@ -46,14 +43,31 @@ void ReadStatus(Preferences& prefs, uint8_t bRequest, uint16_t length, uint8_t (
 
 void SetUsbBus(UsbBus* bus) { g_bus = bus; }
 UsbBus& CurrentUsbBus() { return g_bus ? *g_bus : LibusbBus(); }
-void SetPause(std::function<void(unsigned)> pause) { g_pause = std::move(pause); }
 void SetRequestDiagnostics(std::FILE* stream) { g_diagnostics = stream; }
 
+void SetKeyboardScheduler(Scheduler* scheduler) {
+    g_queue.reset();
+    g_lastReached = true;
+    if (!scheduler) {
+        g_ownScheduler = std::make_unique<SteppingScheduler>();
+        scheduler = g_ownScheduler.get();
+    }
+    g_queue = std::make_unique<RequestQueue>(*scheduler);
+}
+
+RequestQueue& KeyboardQueue() {
+    if (!g_queue) SetKeyboardScheduler(nullptr);
+    return *g_queue;
+}
+
+const RequestTally& KeyboardTally() { return g_tally; }
+
+RequestTally operator-(const RequestTally& a, const RequestTally& b) {
+    return {a.requests - b.requests, a.failed - b.failed, a.missed - b.missed};
+}
+
 void Pause(unsigned usec) {
-    if (g_pause)
-        g_pause(usec);
-    else
-        Sleep(usec);
+    KeyboardQueue().Add([usec] { return RequestQueue::Wait{g_lastReached ? usec : 0}; });
 }
 
 bool CheckProfile(int profile, const char* what) {
@@ -69,17 +83,30 @@ int Preferences::SendDeviceRequest(IOUSBDevRequest* request) {
     UsbBus& bus = CurrentUsbBus();
     std::vector<std::unique_ptr<UsbDevice>> devices;
     if (bus.Enumerate(kQz5UsbVendorId, kQz5UsbProductId, devices) != 0) devices.clear();
+    // For the tally: a keyboard unplugged since the lookup counts as none.
+    bool opened = false;
+    size_t gone = 0, failures = 0;
     for (auto& device : devices) {
         if (int status = bus.Open(*device); status != 0) {
             Diagnostic("unable to open device: %08x\n", static_cast<unsigned>(status));
+            (IsDeviceGone(status) ? gone : failures) += 1;
             device.reset();
             continue;
         }
-        if (int status = bus.ControlTransfer(*device, *request); status != 0)
+        opened = true;
+        if (int status = bus.ControlTransfer(*device, *request); status != 0) {
             Diagnostic("unable to download to device: %08x\n", static_cast<unsigned>(status));
+            (IsDeviceGone(status) ? gone : failures) += 1;
+        }
         bus.Close(*device);
         device.reset();
     }
+    ++g_tally.requests;
+    if (gone == devices.size())
+        ++g_tally.missed;
+    else if (failures > 0)
+        ++g_tally.failed;
+    g_lastReached = opened;
     return 0;
 }
 
@@ -101,9 +128,14 @@ void Preferences::SendCommand(uint8_t bRequest, uint16_t wValue, uint16_t wIndex
         LogLine("request %02x: payload of %d bytes refused", bRequest, length);
         return;
     }
-    uint8_t staging[kStagingSize] = {};
-    if (length > 0) std::memcpy(staging, payload, static_cast<size_t>(length));
-    IOUSBDevRequest request{0x40, bRequest, wValue, wIndex, static_cast<uint16_t>(length), staging, 0};
-    SendDeviceRequest(&request);
-    Pause(kCommandPauseUs);
+    // The payload is copied now: the tables are built from the record as it
+    // is when the change arrives, whenever the request goes out.
+    auto data = std::make_shared<const std::vector<uint8_t>>(payload, payload + length);
+    KeyboardQueue().Add([this, bRequest, wValue, wIndex, data] {
+        uint8_t staging[kStagingSize] = {};
+        if (!data->empty()) std::memcpy(staging, data->data(), data->size());
+        IOUSBDevRequest request{0x40, bRequest, wValue, wIndex, static_cast<uint16_t>(data->size()), staging, 0};
+        SendDeviceRequest(&request);
+        return RequestQueue::Wait{g_lastReached ? kCommandPauseUs : 0};
+    });
 }

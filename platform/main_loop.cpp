@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "platform/scheduler.hpp"
+
 namespace {
 
 GMainLoop* g_loop = nullptr;
@@ -49,3 +51,43 @@ void InstallQuitSignals() {
     g_unix_signal_add(SIGTERM, OnQuitSignal, nullptr);
     g_unix_signal_add(SIGINT, OnQuitSignal, nullptr);
 }
+
+namespace {
+
+class MainLoopScheduler : public Scheduler {
+public:
+    ~MainLoopScheduler() override { Disarm(); }
+
+    void Arm(unsigned usec, std::function<void()> fn) override {
+        Disarm();
+        fn_ = std::move(fn);
+        // Rounded up: a keyboard's pause is never cut short.
+        source_ = g_timeout_add_full(G_PRIORITY_DEFAULT, (usec + 999) / 1000, &MainLoopScheduler::Fire, this,
+                                     nullptr);
+    }
+
+    void Disarm() override {
+        if (source_ != 0) g_source_remove(source_);
+        source_ = 0;
+        fn_ = nullptr;
+    }
+
+    int64_t NowUs() override { return g_get_monotonic_time(); }
+
+private:
+    static gboolean Fire(gpointer data) {
+        auto* self = static_cast<MainLoopScheduler*>(data);
+        self->source_ = 0;
+        std::function<void()> fn = std::move(self->fn_);
+        self->fn_ = nullptr;
+        if (fn) fn();
+        return G_SOURCE_REMOVE;
+    }
+
+    guint source_ = 0;
+    std::function<void()> fn_;
+};
+
+}  // namespace
+
+std::unique_ptr<Scheduler> MakeMainLoopScheduler() { return std::make_unique<MainLoopScheduler>(); }

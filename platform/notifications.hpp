@@ -77,6 +77,9 @@ public:
     bool DaemonRunning();
     // Called once when the connection closes or the daemon's name is lost.
     void OnLost(void (*lost)(const char* why));
+    // Calls gone once when no connection owns the daemon's name any more
+    // (at once when none does now).
+    void WatchDaemon(void (*gone)());
 
     struct Impl;
 

@@ -62,6 +62,8 @@ struct SessionBusCenter::Impl {
     GDBusConnection* connection = nullptr;
     guint signalSubscription = 0;
     guint nameLostSubscription = 0;
+    guint daemonWatch = 0;
+    void (*daemonGone)() = nullptr;
     guint objectRegistration = 0;
     gulong closedHandler = 0;
     std::vector<Observer> observers;
@@ -117,6 +119,19 @@ struct SessionBusCenter::Impl {
         self->ReportLost(why.c_str());
     }
 
+    static void OnDaemonOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                                     GVariant* params, gpointer data) {
+        auto* self = static_cast<Impl*>(data);
+        const gchar* newOwner = "";
+        if (g_variant_is_of_type(params, G_VARIANT_TYPE("(sss)")))
+            g_variant_get(params, "(&s&s&s)", nullptr, nullptr, &newOwner);
+        if (*newOwner == '\0' && self->daemonGone) {
+            void (*gone)() = self->daemonGone;
+            self->daemonGone = nullptr;
+            gone();
+        }
+    }
+
     static void OnNameLost(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                            GVariant*, gpointer data) {
         static_cast<Impl*>(data)->ReportLost("lost the bus name org.qz5d.Daemon");
@@ -132,6 +147,7 @@ SessionBusCenter::~SessionBusCenter() {
     if (impl_->signalSubscription) g_dbus_connection_signal_unsubscribe(c, impl_->signalSubscription);
     if (impl_->nameLostSubscription)
         g_dbus_connection_signal_unsubscribe(c, impl_->nameLostSubscription);
+    if (impl_->daemonWatch) g_dbus_connection_signal_unsubscribe(c, impl_->daemonWatch);
     if (impl_->objectRegistration) g_dbus_connection_unregister_object(c, impl_->objectRegistration);
     if (impl_->closedHandler) g_signal_handler_disconnect(c, impl_->closedHandler);
     g_object_unref(c);
@@ -248,3 +264,18 @@ bool SessionBusCenter::DaemonRunning() {
 }
 
 void SessionBusCenter::OnLost(void (*lost)(const char* why)) { impl_->lost = lost; }
+
+void SessionBusCenter::WatchDaemon(void (*gone)()) {
+    impl_->daemonGone = gone;
+    if (impl_->daemonWatch == 0)
+        impl_->daemonWatch = g_dbus_connection_signal_subscribe(
+            impl_->connection, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+            "/org/freedesktop/DBus", kDaemonBusName, G_DBUS_SIGNAL_FLAGS_NONE, &Impl::OnDaemonOwnerChanged,
+            impl_.get(), nullptr);
+    // The match is in force once a later call on the bus returns: a daemon
+    // that ended before it is found by asking.
+    if (!DaemonRunning() && impl_->daemonGone) {
+        impl_->daemonGone = nullptr;
+        gone();
+    }
+}

@@ -54,6 +54,8 @@ public:
 // Whether an open failed because another client holds the device (libusb
 // says busy, or access denied while the device is claimed).
 bool IsExclusiveAccess(int status);
+// Whether an open or a transfer failed because the device was unplugged.
+bool IsDeviceGone(int status);
 // The status of a device the bus does not list.
 extern const int kUsbNotFound;
 

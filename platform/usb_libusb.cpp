@@ -105,6 +105,7 @@ private:
 }  // namespace
 
 bool IsExclusiveAccess(int status) { return status == LIBUSB_ERROR_BUSY || status == LIBUSB_ERROR_ACCESS; }
+bool IsDeviceGone(int status) { return status == LIBUSB_ERROR_NO_DEVICE; }
 const int kUsbNotFound = LIBUSB_ERROR_NOT_FOUND;
 
 UsbBus& LibusbBus() {

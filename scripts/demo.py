@@ -237,10 +237,12 @@ class Story:
         expected = w.qz5ctl("requests", w.settings, "2", "--save", check=True).stdout.splitlines()
         start = len(w.requests())
         began = time.monotonic()
+        say(f"   qz5ctl apply 2 --save: the keyboard receives {len(expected)} requests, pausing after each; "
+            "qz5ctl waits until qz5d says how it went ...")
         w.qz5ctl("apply", "2", "--save", check=True)
-        say(f"   qz5ctl apply 2 --save: the keyboard receives {len(expected)} requests, pausing after each ...")
         got = w.wait_requests(start + len(expected), timeout=60)[start:]
         took = time.monotonic() - began
+        say("   the notice on the bus: " + ", ".join(self.notifications(10)))
         decoder = Decoder()
         say(f"   received in {took:.1f} s" + (" (as `qz5ctl requests` computes them):" if got == expected
                                                else ", NOT what `qz5ctl requests` computes:"))

@@ -1,7 +1,11 @@
 #include "tools/bus_commands.hpp"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -20,6 +24,8 @@ const char* const kBusCommandsUsage =
     "  game on|off                 game mode on or off\n"
     "  save                        make the keyboard store its settings\n"
     "  osd CODE                    show the on-screen display for CODE (decimal or 0x-hex)\n"
+    "                              these six wait until qz5d says how it went (exit 3: no\n"
+    "                              keyboard, 4: a request failed); --no-wait only asks\n"
     "  monitor [--count N]         print each notification qz5d posts, one a line\n";
 
 namespace {
@@ -58,11 +64,132 @@ std::unique_ptr<SessionBusCenter> ConnectToDaemon() {
     return center;
 }
 
-int Change(const PostInfo& info) {
+// --- Changes, and waiting for qz5d to say how each went ---
+
+constexpr int kNoKeyboardStatus = 3;
+constexpr int kRequestFailedStatus = 4;
+constexpr unsigned kAppliedTimeoutMs = 120000;  // behind a few full downloads
+
+struct Applied {
+    int32_t changeId;
+    std::optional<UserInfo> notice;
+};
+
+void AppliedNotice(NotificationCenter*, void* observer, const std::string&, const std::string&,
+                   const UserInfo& info) {
+    auto& applied = *static_cast<Applied*>(observer);
+    if (applied.notice || ReadUserInfoInt(info, "ChangeId") != applied.changeId) return;  // someone else's
+    applied.notice = info;
+    QuitMainLoop(0);
+}
+
+// The exit status the notice of a change calls for, after saying why on
+// standard error. The on-screen display needs no keyboard.
+int AppliedStatus(const UserInfo& notice, bool needsKeyboard) {
+    const int requests = ReadUserInfoInt(notice, "RequestCount");
+    const int failed = ReadUserInfoInt(notice, "FailedCount");
+    const int missed = ReadUserInfoInt(notice, "MissedCount");
+    if (needsKeyboard && (ReadUserInfoInt(notice, "IsHaved") == 0 || missed > 0)) {
+        if (missed > 0 && missed < requests)
+            std::fprintf(stderr, "qz5ctl: the keyboard went away: %d of %d requests found no keyboard\n", missed,
+                         requests);
+        else
+            std::fprintf(stderr, "qz5ctl: no keyboard attached: the change did not reach one\n");
+        return kNoKeyboardStatus;
+    }
+    if (failed > 0) {
+        std::fprintf(stderr, "qz5ctl: %d of %d requests failed at the keyboard (qz5d's log says how)\n", failed,
+                     requests);
+        return kRequestFailedStatus;
+    }
+    return 0;
+}
+
+// Posts a settings change; unless told not to wait, waits for qz5d's notice
+// that it was carried out. progress: what a terminal is shown meanwhile.
+int Change(PostInfo info, bool wait, const std::string& progress, bool needsKeyboard = true) {
     auto center = ConnectToDaemon();
     if (!center) return 1;
+    if (!wait) {
+        center->Post("PellQZ5", "QZ5SettingChange", info);
+        return 0;
+    }
+    // Tells this change's notice from others': any non-zero number will do.
+    Applied applied{static_cast<int32_t>((static_cast<uint32_t>(getpid()) << 8 ^ static_cast<uint32_t>(time(nullptr))) &
+                                         0x7FFFFFFF) | 1,
+                    std::nullopt};
+    info.emplace_back("ChangeId", applied.changeId);
+    if (!center->AddObserver(&applied, &AppliedNotice, "PellQZ5", "QZ5SettingApplied")) return 1;
+    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    if (terminal) {
+        std::printf("%s ...", progress.c_str());
+        std::fflush(stdout);
+    }
     center->Post("PellQZ5", "QZ5SettingChange", info);
-    return 0;
+    center->OnLost([](const char* why) {
+        std::fprintf(stderr, "\nqz5ctl: %s\n", why);
+        QuitMainLoop(1);
+    });
+    center->WatchDaemon([] { QuitMainLoop(6); });
+    AddMainLoopTimeout(kAppliedTimeoutMs, [] {
+        QuitMainLoop(5);
+        return false;
+    });
+    const int status = RunMainLoop();
+    if (!applied.notice) {
+        if (terminal) std::printf("\n");
+        if (status == 6)
+            std::fprintf(stderr, "qz5ctl: qz5d ended before it said how the change went\n");
+        if (status == 5)
+            std::fprintf(stderr,
+                         "qz5ctl: qz5d took the change but did not say within %u s how it went (a qz5d "
+                         "older than this qz5ctl never does: try --no-wait)\n",
+                         kAppliedTimeoutMs / 1000);
+        return 1;
+    }
+    if (terminal) {
+        const int requests = ReadUserInfoInt(*applied.notice, "RequestCount");
+        std::printf(" %d request%s, %.1f s\n", requests, requests == 1 ? "" : "s",
+                    ReadUserInfoInt(*applied.notice, "Milliseconds") / 1000.0);
+        std::fflush(stdout);
+    }
+    return AppliedStatus(*applied.notice, needsKeyboard);
+}
+
+// The change commands: apply, select, lighting, game, save, osd, each with
+// an optional --no-wait anywhere after the command.
+int ChangeCommand(std::vector<std::string> a) {
+    const auto noWait = std::find(a.begin() + 1, a.end(), "--no-wait");
+    const bool wait = noWait == a.end();
+    if (!wait) a.erase(noWait);
+    const std::string& c = a[0];
+    if (c == "apply") {
+        const bool save = a.size() == 3 && a[2] == "--save";
+        const auto p = a.size() >= 2 ? Profile(a[1]) : std::nullopt;
+        if ((a.size() != 2 && !save) || !p) return Usage("apply: expected PROFILE (1-3) [--save] [--no-wait]");
+        return Change({{"QZ5SettingChangeType", 1}, {"ProfileNumber", *p}, {"isSave", save ? 1 : 0}}, wait,
+                      "sending profile " + a[1] + " to the keyboard" + (save ? " and saving it" : ""));
+    }
+    if (c == "select") {
+        const auto p = a.size() == 2 ? Profile(a[1]) : std::nullopt;
+        if (!p) return Usage("select: expected PROFILE (1-3) [--no-wait]");
+        return Change({{"QZ5SettingChangeType", 2}, {"ProfileNumber", *p}}, wait, "selecting profile " + a[1]);
+    }
+    if (c == "lighting" || c == "save") {
+        if (a.size() != 1) return Usage(c + ": takes no arguments but --no-wait");
+        return Change({{"QZ5SettingChangeType", c == "lighting" ? 3 : 5}}, wait,
+                      c == "lighting" ? "sending the lighting to the keyboard" : "saving the keyboard's settings");
+    }
+    if (c == "game") {
+        if (a.size() != 2 || (a[1] != "on" && a[1] != "off")) return Usage("game: expected on or off [--no-wait]");
+        return Change({{"QZ5SettingChangeType", 4}, {"QZ5GameModeChange", a[1] == "on" ? 1 : 0}}, wait,
+                      "turning game mode " + a[1]);
+    }
+    // osd
+    const auto code = a.size() == 2 ? Number(a[1], -2147483648L, 2147483647L) : std::nullopt;
+    if (!code) return Usage("osd: expected CODE, decimal or 0x-hex [--no-wait]");
+    return Change({{"QZ5SettingChangeType", 6}, {"OsdType", static_cast<int>(*code)}}, wait,
+                  "showing the on-screen display", false);
 }
 
 void PrintNotification(NotificationCenter*, void* observer, const std::string&,
@@ -93,7 +220,8 @@ int Monitor(const std::vector<std::string>& a) {
     const std::pair<const char*, const char*> posts[] = {{"PellQZ5Check", "RecDeviceStatue"},
                                                          {"PellQZ5", "QZ5LightModeChange"},
                                                          {"PellQZ5", "QZ5GameModeChange"},
-                                                         {"PellQZ5", "QZ5ProfileChange"}};
+                                                         {"PellQZ5", "QZ5ProfileChange"},
+                                                         {"PellQZ5", "QZ5SettingApplied"}};
     for (const auto& [name, object] : posts)
         if (!center->AddObserver(&left, &PrintNotification, name, object)) return 1;
     center->OnLost([](const char* why) {
@@ -152,27 +280,5 @@ int RunBusCommand(const std::vector<std::string>& a) {
     const std::string& c = a[0];
     if (c == "status") return Status(a);
     if (c == "monitor") return Monitor(a);
-    if (c == "apply") {
-        const bool save = a.size() == 3 && a[2] == "--save";
-        const auto p = a.size() >= 2 ? Profile(a[1]) : std::nullopt;
-        if ((a.size() != 2 && !save) || !p) return Usage("apply: expected PROFILE (1-3) [--save]");
-        return Change({{"QZ5SettingChangeType", 1}, {"ProfileNumber", *p}, {"isSave", save ? 1 : 0}});
-    }
-    if (c == "select") {
-        const auto p = a.size() == 2 ? Profile(a[1]) : std::nullopt;
-        if (!p) return Usage("select: expected PROFILE (1-3)");
-        return Change({{"QZ5SettingChangeType", 2}, {"ProfileNumber", *p}});
-    }
-    if (c == "lighting" || c == "save") {
-        if (a.size() != 1) return Usage(c + ": takes no arguments");
-        return Change({{"QZ5SettingChangeType", c == "lighting" ? 3 : 5}});
-    }
-    if (c == "game") {
-        if (a.size() != 2 || (a[1] != "on" && a[1] != "off")) return Usage("game: expected on or off");
-        return Change({{"QZ5SettingChangeType", 4}, {"QZ5GameModeChange", a[1] == "on" ? 1 : 0}});
-    }
-    // osd
-    const auto code = a.size() == 2 ? Number(a[1], -2147483648L, 2147483647L) : std::nullopt;
-    if (!code) return Usage("osd: expected CODE, decimal or 0x-hex");
-    return Change({{"QZ5SettingChangeType", 6}, {"OsdType", static_cast<int>(*code)}});
+    return ChangeCommand(a);
 }

@@ -10,6 +10,7 @@
 #include "config/xmlconfig.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/log.hpp"
+#include "platform/scheduler.hpp"
 #include "platform/usb.hpp"
 #include "tools/bus_commands.hpp"
 #include "tools/editor.hpp"
@@ -110,14 +111,18 @@ int FullDownload(const std::vector<std::string>& a, bool print) {
         Preferences prefs;
         SetLogSink([](const std::string& line) { std::fprintf(stderr, "qz5ctl: %s\n", line.c_str()); });
         PrintingUsbBus printer(stdout);
+        // No main loop here: the queue's waits are slept in place (download)
+        // or only counted (requests).
+        SteppingScheduler scheduler(!print);
+        SetKeyboardScheduler(&scheduler);
         if (print) {
             SetUsbBus(&printer);
-            SetPause([](unsigned) {});
             SetRequestDiagnostics(nullptr);  // nothing is looked up: stdout is the request lines only
         }
         prefs.SendFullDownload(std::stoi(a[2]) - 1, save);
+        scheduler.RunAll();
+        SetKeyboardScheduler(nullptr);
         SetUsbBus(nullptr);
-        SetPause({});
         SetRequestDiagnostics(stdout);
         SetLogSink(drop);
     }

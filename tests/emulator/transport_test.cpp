@@ -39,14 +39,14 @@ std::vector<std::string> LinesOf(std::FILE* f) {
 class EmulatedTransport : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetPause([](unsigned) {});
+        SetKeyboardScheduler(&scheduler_);
         SetRequestDiagnostics(diagnostics_);
         InitialConfigInto(m_Config);
         logStart_ = LogText().size();
     }
     void TearDown() override {
         SetRequestDiagnostics(stdout);
-        SetPause({});
+        SetKeyboardScheduler(nullptr);
         std::fclose(diagnostics_);
     }
     std::string LogText() const { return ReadText(g_args.log); }
@@ -76,6 +76,7 @@ protected:
     }
 
     ScopedLogCapture log_;
+    SteppingScheduler scheduler_;  // the pauses pass on its clock only
     Preferences prefs_;
     std::FILE* diagnostics_ = std::tmpfile();
     size_t logStart_ = 0;
@@ -98,6 +99,7 @@ TEST_F(EmulatedTransport, EveryKeyboardGetsEachRequestByteForByte) {
     auto calls = [this] {
         prefs_.ResetDevice();
         prefs_.SendFullDownload(1, true);
+        scheduler_.RunAll();
     };
     const std::vector<std::string> printed = Printed(calls);
     ASSERT_EQ(std::count_if(printed.begin(), printed.end(), [](auto& l) { return l.rfind("40 12 ", 0) == 0; }), 4);

@@ -1,5 +1,7 @@
-// A Preferences object wired to a recording USB bus and a recording pause,
-// with an all-zero record. events holds request lines and "pause N" in order.
+// A Preferences object wired to a recording USB bus and a recording
+// scheduler, with an all-zero record. events holds request lines and
+// "pause N" in order. The scheduler runs each wait at once (the queue then
+// empties inside the call that fills it) unless a test holds it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +18,22 @@
 #include "platform/usb_double.hpp"
 #include "tests/support/temp_dir.hpp"
 
+// Records each wait of the keyboard's queue into events; while not held, runs
+// it at once on its clock.
+class RecordingScheduler : public SteppingScheduler {
+public:
+    explicit RecordingScheduler(std::vector<std::string>& events) : events_(events) {}
+    void Arm(unsigned usec, std::function<void()> fn) override {
+        events_.push_back("pause " + std::to_string(usec));
+        SteppingScheduler::Arm(usec, std::move(fn));
+        if (!held) RunNext();
+    }
+    bool held = false;
+
+private:
+    std::vector<std::string>& events_;
+};
+
 class KeyboardTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -23,14 +41,14 @@ protected:
         prefs = std::make_unique<Preferences>();
         std::memset(&m_Config, 0, sizeof m_Config);
         SetUsbBus(&bus);
-        SetPause([this](unsigned us) { events.push_back("pause " + std::to_string(us)); });
+        SetKeyboardScheduler(&scheduler);
         bus.onRequest = [this](const RecordedRequest& r) { events.push_back(r.Line()); };
         diag = open_memstream(&diagText, &diagSize);
         SetRequestDiagnostics(diag);
     }
     void TearDown() override {
         SetUsbBus(nullptr);
-        SetPause({});
+        SetKeyboardScheduler(nullptr);
         SetRequestDiagnostics(stdout);
         std::fclose(diag);
         std::free(diagText);
@@ -56,6 +74,7 @@ protected:
     RecordingUsbBus bus;
     std::unique_ptr<Preferences> prefs;
     std::vector<std::string> events;
+    RecordingScheduler scheduler{events};
     std::FILE* diag = nullptr;
     char* diagText = nullptr;
     size_t diagSize = 0;

@@ -3,11 +3,14 @@ the relayed notifications, the on-screen display, launches."""
 
 import glob
 import os
+import pty
+import re
+import signal
 import subprocess
 import unittest
 
 from test_daemon import WorldTest
-from world import QZ5D, XServer, wait_for
+from world import QZ5CTL, QZ5D, XServer, wait_for
 
 STATUS = "RecDeviceStatue IsHaved={} LightLev=0 ProfileNumber={}"
 
@@ -143,6 +146,104 @@ class Dispatch(WorldTest):
         launched = wait_for(lambda: (lambda l: l if len(l) == 3 else None)(
             open(marker).read().splitlines() if os.path.exists(marker) else []), what="three launches")
         self.assertEqual(sorted(launched), sorted([f"script {w.dir}", "desktop", f"document {document}"]))
+
+
+class DuringADownload(WorldTest):
+    """While the keyboard takes a download, what needs no keyboard is served
+    at once; what does waits its turn; the sender learns how it went."""
+    APPLIED = ("QZ5SettingApplied FailedCount={} IsHaved={} Milliseconds=N MissedCount={} ProfileNumber={} "
+               "QZ5SettingChangeType={} RequestCount={}")
+
+    def applied(self, mon):
+        """The next monitor line, a notice's time replaced by N and its ChangeId left out."""
+        line = re.sub(r"Milliseconds=\d+", "Milliseconds=N", self.w.next_line(mon, timeout=30))
+        return re.sub(r" ChangeId=\d+", "", line)
+
+    def test_keys_relayed_and_launched_at_once_and_a_status_request_queued_behind(self):
+        w = self.w
+        marker = w.path("launched")
+        script = w.write("recorder.sh", f"#!/bin/sh\necho launched >> {marker}\n", 0o755)
+        w.write("Setting.xml", settings({2: script}))
+        w.serve()
+        expected = w.qz5ctl("requests", w.settings, "2", "--save", check=True).stdout.splitlines()
+        mon = w.monitor()
+        start = len(w.requests())
+        self.assertEqual(w.qz5ctl("apply", "2", "--save", "--no-wait").returncode, 0)
+        w.wait_requests(start + 1)  # under way: 6 s of it to go
+        w.emulator("report 8 00 00 f2 00 00 00 00 00")  # profile 2, where T2 launches the script
+        self.assertEqual(w.next_line(mon), "QZ5ProfileChange ProfileNumber=1")
+        w.emulator("report 4 fd 02 00 00 00 00 00 00")
+        wait_for(lambda: os.path.exists(marker), what="the launch")
+        r = w.qz5ctl("status")  # answered after the download, with the keyboard's own reads
+        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 1\nlight level: 0\n"))
+        self.assertEqual(self.applied(mon), self.APPLIED.format(0, 1, 0, 1, 1, 11))
+        self.assertEqual(w.next_line(mon), "RecDeviceStatue IsHaved=1 LightLev=0 ProfileNumber=1")
+        self.assertEqual(w.requests()[start:], expected + ["c0 15 00 00 00 00 01 00", "c0 04 00 00 00 00 08 00"])
+        log = w.log_lines()
+        self.assertLess(log.index("open App"), log.index(next(l for l in log if l.startswith("change 1 done"))))
+
+    def test_unplugged_midway_replugged_and_a_failing_request(self):
+        w = self.w
+        w.serve()
+        expected = w.qz5ctl("requests", w.settings, "2", "--save", check=True).stdout.splitlines()
+        start = len(w.requests())
+        apply = subprocess.Popen([QZ5CTL, "apply", "2", "--save"], env=w.env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+        self.addCleanup(apply.kill)
+        w.wait_requests(start + 3)
+        w.emulator("unplug")
+        _, err = apply.communicate(timeout=30)  # the rest of the download finds no keyboard
+        self.assertEqual(apply.returncode, 3, err)
+        self.assertRegex(err, r"^qz5ctl: the keyboard went away: \d+ of 11 requests found no keyboard\n$")
+        self.assertLess(len(w.requests()) - start, len(expected))
+        for args in (("select", "2"), ("lighting",)):
+            r = w.qz5ctl(*args)
+            self.assertEqual((r.returncode, r.stderr),
+                             (3, "qz5ctl: no keyboard attached: the change did not reach one\n"), args)
+        self.assertEqual(w.qz5ctl("osd", "0xf2").returncode, 0)  # needs no keyboard
+
+        mon = w.monitor()
+        w.emulator("plug")
+        self.assertEqual(w.next_line(mon), STATUS.format(1, 1))
+        start = len(w.requests())
+        self.assertEqual(w.qz5ctl("apply", "2", "--save").returncode, 0)
+        self.assertEqual(w.requests()[start:], expected)
+        self.assertEqual(self.applied(mon), self.APPLIED.format(0, 1, 0, 1, 1, 11))
+
+        w.emulator("stall 03")  # the keyboard refuses to save
+        r = w.qz5ctl("apply", "2", "--save")
+        self.assertEqual((r.returncode, r.stderr),
+                         (4, "qz5ctl: 1 of 11 requests failed at the keyboard (qz5d's log says how)\n"))
+        self.assertEqual(self.applied(mon), self.APPLIED.format(1, 1, 0, 1, 1, 11))
+        # On a terminal: one progress line.
+        main, sub = pty.openpty()
+        r = subprocess.run([QZ5CTL, "game", "on"], env=w.env, stdout=sub, stderr=subprocess.PIPE, text=True,
+                           timeout=30)
+        os.close(sub)
+        with os.fdopen(main, "rb") as f:
+            line = f.read1(200).decode()
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(line, r"^turning game mode on \.\.\. 1 request, 0\.\d s\r\n$")
+
+        # qz5d told to end midway finishes the download first; told twice, it
+        # drops the rest, and a qz5ctl waiting is told.
+        for signals, expected_err in ((1, ""), (2, "qz5ctl: qz5d ended before it said how the change went\n")):
+            if signals == 2:
+                w.start_daemon()
+                w.ready()
+            start = len(w.requests())
+            apply = subprocess.Popen([QZ5CTL, "apply", "1"], env=w.env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE, text=True)
+            self.addCleanup(apply.kill)
+            w.wait_requests(start + 1)
+            w.daemon.send_signal(signal.SIGTERM)
+            w.wait_log("^qz5d ends once the keyboard has the work queued for it")  # each run its own log
+            if signals == 2:
+                self.assertEqual(w.stop_daemon(), 0)
+            self.assertEqual(w.wait_exit(30), 0)
+            _, err = apply.communicate(timeout=30)
+            self.assertEqual((apply.returncode, err), (1 if signals == 2 else 0, expected_err))
+        self.assertEqual(w.count_log("^qz5d ends with work for the keyboard still queued; it is dropped$"), 1)
 
 
 class OnScreenDisplay(WorldTest):

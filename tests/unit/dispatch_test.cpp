@@ -86,24 +86,26 @@ TEST_F(DispatchTest, ArrivalOpensEachDeviceWaitingOutExclusiveAccess) {
     bus.AddDevice();
     bus.AddDevice();
     bus.FailOpen(0, LIBUSB_ERROR_BUSY);
-    int sleeps = 0;
-    SetPause([&](unsigned us) {
-        EXPECT_EQ(us, 1000000u);
-        if (++sleeps == 3) bus.FailOpen(0, 0);  // the other client lets go
-    });
+    scheduler.held = true;  // the waits are timers: the arrival returns at once
     Application::GetApp()->SetIsOnDev(false);
     SetSessionReader([](ConsoleSession&) { return false; });  // nobody logged in
     DeviceAddedNotifProc({at(1)});
-    EXPECT_EQ(sleeps, 3);
+    for (int sleeps = 1; sleeps <= 3; ++sleeps) {
+        ASSERT_TRUE(scheduler.Armed()) << sleeps;
+        if (sleeps == 3) bus.FailOpen(0, 0);  // the other client lets go
+        scheduler.RunNext();
+    }
+    EXPECT_FALSE(scheduler.Armed());
+    EXPECT_EQ(events, std::vector<std::string>(3, "pause 1000000"));
     EXPECT_EQ(bus.openCount, 0);
 
     // Five attempts in all, shared by the devices of one arrival.
-    sleeps = 0;
     bus.FailOpen(0, LIBUSB_ERROR_ACCESS);
     bus.FailOpen(1, LIBUSB_ERROR_BUSY);
-    SetPause([&](unsigned) { ++sleeps; });
+    scheduler.held = false;
+    events.clear();
     DeviceAddedNotifProc({at(1), at(2), at(9)});
-    EXPECT_EQ(sleeps, 6);  // five for the first device, one for the second
+    EXPECT_EQ(events.size(), 6u);  // five for the first device, one for the second
     EXPECT_FALSE(Application::GetApp()->GetIsOnDev());
     EXPECT_EQ(bus.deviceLive, 0);
     SetSessionReader(nullptr);

@@ -179,6 +179,10 @@ void SubmitControl(Emulated::UsbNode& node, usbdevfs_urb& urb, uint8_t* buffer) 
     urb.status = 0;
     urb.actual_length = 0;
     if ((requestType & 0x80) == 0) {
+        if (node.owner->Stalls(request)) {
+            urb.status = -EPIPE;
+            return;
+        }
         urb.actual_length = static_cast<int>(length);
         if (request == 0x14) node.keyboard->profile = static_cast<uint8_t>(value);
         return;
@@ -679,6 +683,18 @@ std::string EmulatedKeyboards::Execute(const std::string& line) {
     if (words[0] == "unplug" && words.size() == 1) {
         for (auto& kb : keyboards_)
             if (kb->plugged) Unplug(*kb, true);
+        return "";
+    }
+    if (words[0] == "stall" && words.size() == 2) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (words[1] == "off") {
+            stalled_ = -1;
+            return "";
+        }
+        char* end = nullptr;
+        const long request = std::strtol(words[1].c_str(), &end, 16);
+        if (*end != '\0' || request < 0 || request > 0xFF) return "stall takes a request code in hex or off";
+        stalled_ = static_cast<int>(request);
         return "";
     }
     if (words[0] == "plug" && words.size() == 1) {

@@ -37,7 +37,7 @@ public:
     bool Start(const EmulatedKeyboardsOptions& options, std::string& error);
 
     // Runs one control command ("report ...", "report2 ...", "unplug",
-    // "plug"); returns an empty string on success, else the reason.
+    // "plug", "stall XX|off"); returns an empty string on success, else the reason.
     std::string Execute(const std::string& line);
 
     // Removes every device without uevents and deletes the testbed.
@@ -48,6 +48,8 @@ public:
     // Called from the testbed's worker thread.
     void LogRequest(const uint8_t setup[8], const uint8_t* data);
     uint8_t Light() const { return options_.light; }
+    // Whether host-to-device requests with this code stall (called with Lock() held).
+    bool Stalls(uint8_t request) const { return stalled_ == request; }
     std::mutex& Lock() { return mutex_; }
 
 private:
@@ -69,6 +71,7 @@ private:
     std::vector<std::unique_ptr<UsbNode>> usbNodes_;
     std::vector<std::unique_ptr<HidrawNode>> hidrawNodes_;
     std::vector<std::string> attachedNodes_;
+    int stalled_ = -1;  // the request code that stalls, -1 none
     int nextDevnum_ = 2;
     int nextHidraw_ = 0;
     int nextHid_ = 1;
