@@ -58,7 +58,8 @@ const char* const kEditorUsage =
     "Option, ForwardDelete ...), in any case; a unique beginning such as caps\n"
     "will do. Delete is refused, being Backspace in one and Del in the other.\n"
     "--apply then makes a running qz5d send the change to the keyboard (a\n"
-    "profile edit is sent in full and saved there).\n";
+    "profile edit is sent in full and saved there) and waits until it is there,\n"
+    "as apply does; --apply --no-wait only asks.\n";
 
 namespace {
 
@@ -469,6 +470,7 @@ std::unique_ptr<_QZ5_CONFIG> Load(const std::string& path, std::string& text, st
 struct Options {
     std::string file;
     bool apply = false;
+    bool noWait = false;  // --apply --no-wait: post and do not wait for the keyboard
     Words words;
 };
 
@@ -476,9 +478,11 @@ Options SplitOptions(const Words& args) {
     Options o;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--apply") o.apply = true;
+        else if (args[i] == "--no-wait") o.noWait = true;
         else if (args[i] == "--file") o.file = Arg(args, ++i, "the FILE after --file");
         else o.words.push_back(args[i]);
     }
+    if (o.noWait && !o.apply) throw Refusal("--no-wait goes with --apply");
     if (o.file.empty()) o.file = SettingsFilePath();
     return o;
 }
@@ -507,7 +511,10 @@ int Edit(const Options& o, const Change& c) {
             throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
     }
     for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s\n", n.c_str());
-    return o.apply ? RunBusCommand(c.apply) : 0;
+    if (!o.apply) return 0;
+    Words bus = c.apply;
+    if (o.noWait) bus.push_back("--no-wait");
+    return RunBusCommand(bus);
 }
 
 // Whether the keyboard sends something for a macOS key code.
@@ -587,7 +594,8 @@ int Run(const Words& args) {
 
 bool IsEditorCommand(const std::vector<std::string>& args) {
     size_t i = 0;
-    while (i < args.size() && (args[i] == "--apply" || args[i] == "--file")) i += args[i] == "--file" ? 2 : 1;
+    while (i < args.size() && (args[i] == "--apply" || args[i] == "--no-wait" || args[i] == "--file"))
+        i += args[i] == "--file" ? 2 : 1;
     if (i >= args.size()) return i > 0;
     const std::string& c = args[i];
     return c == "set" || c == "show" || c == "macro" || c == "profile" || c == "keys";

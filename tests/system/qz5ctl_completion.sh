@@ -46,5 +46,5 @@ expect "" set 1 t2 o
 expect "next previous" set 3 shift ""
 expect "none" set 3 shift next no
 expect "on off" game ""
-expect "--save" apply 2 ""
+expect "--save --no-wait" apply 2 ""
 exit $fail

@@ -36,12 +36,14 @@ class EditorApply(WorldTest):
         for args, expected in [
             (("set", "light", "zones", "wasd", "style", "2"), ["40 31 02 00 00 00 00 00"] + [off.format(z) for z in "123"]),
             (("set", "game", "on"), ["40 02 03 00 00 00 00 00"]),
+            (("set", "game", "off", "--no-wait"), ["40 02 01 00 00 00 00 00"]),
             (("set", "profile", "2"), ["40 14 02 00 00 00 00 00"]),
         ]:
             self.assertEqual(w.requests_after(lambda: w.qz5ctl(*args, "--apply", check=True)), expected, args)
         # A refused edit posts nothing.
-        r = w.qz5ctl("set", "2", "key", "CapsLok", "Escpae", "--apply")
-        self.assertEqual((r.returncode, r.stderr.count("\n")), (2, 1))
+        for args in [("set", "2", "key", "CapsLok", "Escpae", "--apply"), ("set", "game", "on", "--no-wait")]:
+            r = w.qz5ctl(*args)
+            self.assertEqual((r.returncode, r.stderr.count("\n")), (2, 1), args)
         self.assertEqual(w.requests_after(lambda: None, changes=0), [])
 
 
