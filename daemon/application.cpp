@@ -42,7 +42,6 @@ bool Application::IsLoggedIn() {
     if (!session.loginDone) return false;
     m_userName = session.userName;
     m_uid = session.uid;
-    m_display = session.display;
     return session.onConsole;
 }
 
@@ -87,8 +86,6 @@ void Application::PrepareUserEnvironment() {
     if (!bus || !*bus)
         setenv("DBUS_SESSION_BUS_ADDRESS",
                (std::string("unix:path=") + std::getenv("XDG_RUNTIME_DIR") + "/bus").c_str(), 1);
-    const char* display = std::getenv("DISPLAY");
-    if ((!display || !*display) && !m_display.empty()) setenv("DISPLAY", m_display.c_str(), 1);
 }
 
 int Application::Init() {

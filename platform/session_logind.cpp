@@ -98,13 +98,25 @@ bool ReadConsoleSession(ConsoleSession& session) {
         g_variant_unref(v);
     }
     bool haveUser = false;
+    std::string userPath;
     if (GVariant* v = Property(bus, path.c_str(), iface, "User", "(uo)")) {
         guint32 uid = 0;
-        g_variant_get(v, "(u&o)", &uid, nullptr);
+        const gchar* object = nullptr;
+        g_variant_get(v, "(u&o)", &uid, &object);
         session.uid = uid;
+        userPath = object;
         haveUser = true;
         g_variant_unref(v);
     }
+    if (GVariant* v = Property(bus, path.c_str(), iface, "Type", "s")) {
+        session.type = g_variant_get_string(v, nullptr);
+        g_variant_unref(v);
+    }
+    if (!userPath.empty() && userPath != "/")
+        if (GVariant* v = Property(bus, userPath.c_str(), "org.freedesktop.login1.User", "RuntimePath", "s")) {
+            session.runtimeDir = g_variant_get_string(v, nullptr);
+            g_variant_unref(v);
+        }
     if (GVariant* v = Property(bus, path.c_str(), iface, "Display", "s")) {
         session.display = g_variant_get_string(v, nullptr);
         g_variant_unref(v);
