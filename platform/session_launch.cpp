@@ -47,9 +47,8 @@ void StartDirectly(Pending& p) {
         p.done(false, nullptr);
         return;
     }
-    int flags = p.command.stdinFd >= 0 ? G_SUBPROCESS_FLAGS_NONE : G_SUBPROCESS_FLAGS_STDIN_INHERIT;
-    if (!p.command.shareStderr) flags |= G_SUBPROCESS_FLAGS_STDERR_SILENCE;
-    GSubprocessLauncher* launcher = g_subprocess_launcher_new(static_cast<GSubprocessFlags>(flags));
+    // Our own children write to our standard error, as they always have.
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
     if (p.command.stdinFd >= 0) g_subprocess_launcher_take_stdin_fd(launcher, p.command.stdinFd);
     p.command.stdinFd = -1;
     for (const auto& [name, value] : p.env.vars) g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
@@ -80,11 +79,10 @@ GVariant* UnitProperties(const Pending& p, const std::string& program, bool with
     g_variant_builder_add(&props, "(sv)", "Description", g_variant_new_string(description.c_str()));
     GVariantBuilder argv;
     g_variant_builder_init(&argv, G_VARIANT_TYPE("as"));
-    g_variant_builder_add(&argv, "s", program.c_str());
-    for (size_t i = 1; i < p.command.argv.size(); ++i) g_variant_builder_add(&argv, "s", p.command.argv[i].c_str());
+    for (const auto& arg : p.command.argv) g_variant_builder_add(&argv, "s", arg.c_str());
     GVariantBuilder exec;
-    g_variant_builder_init(&exec, G_VARIANT_TYPE("a(sbas)"));
-    g_variant_builder_add(&exec, "(sbas)", program.c_str(), FALSE, &argv);
+    g_variant_builder_init(&exec, G_VARIANT_TYPE("a(sasb)"));
+    g_variant_builder_add(&exec, "(sasb)", program.c_str(), &argv, FALSE);
     g_variant_builder_add(&props, "(sv)", "ExecStart", g_variant_builder_end(&exec));
     if (!p.command.folder.empty())
         g_variant_builder_add(&props, "(sv)", "WorkingDirectory", g_variant_new_string(p.command.folder.c_str()));

@@ -18,7 +18,8 @@ struct SessionCommand {
     std::vector<std::string> argv;  // argv[0]: a path, or a name looked up in the session's PATH
     std::string folder;             // working folder; "" for the default (the home folder)
     int stdinFd = -1;               // taken: the program's standard input (else /dev/null)
-    bool shareStderr = false;       // the program writes to our standard error
+    bool shareStderr = false;       // in a unit too, the program writes to our standard error
+                                    // (else to the user's journal)
 };
 
 // started: false when it could not be started either way (logged).
