@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """qz5-osd on the desktops it meets besides a bare X server: a wlroots
 compositor with layer-shell (sway, headless, in a user namespace: it will
-not run as root), and a session with no display but a notification server
+not run as root), GNOME's compositor without layer-shell (mutter --headless,
+through XWayland), and a session with no display but a notification server
 (python3-dbusmock's notification_daemon on a private bus).
 
 usage: desktop_test.py QZ5_OSD PICTURE_DIR"""
@@ -15,7 +16,7 @@ import time
 
 import dbus
 
-OSD, PICTURES = sys.argv[1], sys.argv[2]
+OSD, PICTURES = sys.argv[-2], sys.argv[-1]
 WINDOW = (200, 130)
 ORIGIN = (400, 570)  # on a 1000 x 800 output: centred, bottom edge 100 px above the bottom
 BACKDROP = (0x30, 0x60, 0x30)  # the fullscreen client's colour
@@ -221,10 +222,65 @@ def notification_part(runtime):
     check("nothing to show on: exit 3", r.returncode == 3, r)
 
 
+def mutter_part(runtime):
+    """GNOME's compositor (mutter 43, headless, Wayland with XWayland) offers
+    no layer-shell: qz5-osd takes XWayland's DISPLAY. mutter runs this
+    script again as its session's program (mutter_child) and ends with it."""
+    env = {"PATH": os.environ["PATH"], "HOME": runtime, "XDG_RUNTIME_DIR": runtime}
+    r = subprocess.run(["dbus-run-session", "--", "mutter", "--headless", "--wayland", "--virtual-monitor", "1000x800", "--",
+                        sys.executable, os.path.abspath(__file__), "--mutter-child", OSD, PICTURES],
+                       env=env, capture_output=True, text=True, timeout=90)
+    lines = [l for l in r.stdout.splitlines() if l.startswith(("ok: ", "FAIL: "))]
+    for line in lines:
+        print("mutter: " + line, flush=True)
+    check("mutter: the checks ran inside the session", lines and r.returncode == 0 or False,
+          r.stderr[-1500:] if not lines else "")
+
+
+def mutter_child():
+    """Inside mutter's session: an X11 client (under XWayland) holds the
+    focus; qz5-osd chooses X11 and maps its override-redirect window."""
+    x = lambda *a: subprocess.run(a, capture_output=True, text=True).stdout.strip()
+    term = start(["xterm", "-geometry", "20x4+0+0"], stderr=subprocess.DEVNULL)
+    focus = wait_for(lambda: (lambda w: w if w and x("xdotool", "getwindowfocus") == w else None)(
+        (x("xdotool", "search", "--onlyvisible", "--class", "xterm").split() or [None])[0]), 20)
+    check("an XWayland client has the focus", focus)
+    errors = tempfile.TemporaryFile("w+")
+    osd = start([OSD], stdin=subprocess.PIPE, stderr=errors)
+    feed(osd, "242")
+    osd_window = lambda: next((l.split()[0] for l in x("xwininfo", "-root", "-children").splitlines()
+                               if " 200x130+" in l), None)
+    wid = wait_for(lambda: (lambda w: w if w and "IsViewable" in x("xwininfo", "-id", w) else None)(osd_window()), 10)
+    info = x("xwininfo", "-id", wid) if wid else ""
+    check("x11 under XWayland: the window is mapped", wid, info)
+    check("x11 under XWayland: centred, 100 px above the bottom",
+          "Absolute upper-left X:  400" in info and "Absolute upper-left Y:  570" in info, info)
+    check("x11 under XWayland: override-redirect", "Override Redirect State: yes" in info, info)
+    check("x11 under XWayland: the focus stays with the client", x("xdotool", "getwindowfocus") == focus)
+    check("x11 under XWayland: the countdown unmaps it",
+          wait_for(lambda: "IsUnMapped" in x("xwininfo", "-id", wid), 15))
+    osd.stdin.close()
+    exit_status(osd)
+    errors.seek(0)
+    log = errors.read()
+    check("x11 under XWayland: chosen by itself", "qz5-osd: showing on x11\n" in log, log)
+    term.kill()
+
+
+if sys.argv[1:2] == ["--mutter-child"]:
+    OSD, PICTURES = sys.argv[2], sys.argv[3]
+    try:
+        mutter_child()
+    finally:
+        for p in cleanups:
+            p.kill()
+    sys.exit(1 if failures else 0)
+
 runtime = tempfile.mkdtemp(prefix="qz5-desktop-")
 try:
     sway_part(runtime)
     notification_part(runtime)
+    mutter_part(runtime)
 finally:
     for p in reversed(cleanups):
         if p.poll() is None:
