@@ -9,6 +9,7 @@
 #include "config/build_config.hpp"
 #include "platform/log.hpp"
 #include "platform/main_loop.hpp"
+#include "platform/osd.hpp"
 #include "platform/session.hpp"
 #include "platform/udev.hpp"
 #include "platform/user.hpp"
@@ -74,6 +75,9 @@ int Application::Run() {
         Terminate();
         return status;
     }
+    // The OSD helper takes most of a second to start: it does so now rather
+    // than at the first code.
+    CurrentOsdDisplay().Prepare();
     const int status = RunMainLoop();
     Terminate();
     return status;

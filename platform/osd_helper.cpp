@@ -1,7 +1,9 @@
-// The OSD display over the qz5-osd helper process: started on first use in
-// the user's session (session_launch.cpp) with a pipe to its standard input,
-// fed one decimal code per line. When it has ended (no display, or the
-// display went away) the next code after a short back-off starts a new one.
+// The OSD display over the qz5-osd helper process: started when the daemon
+// is ready (Prepare) in the user's session (session_launch.cpp) with a pipe
+// to its standard input, fed one decimal code per line. When it has ended
+// (no display, or the display went away) the next code after a short
+// back-off starts a new one; so does a code that finds the session's display
+// changed since the helper started (a desktop that came up after the login).
 // The helper inherits QZ5_OSD_BACKEND, which forces how it shows itself.
 #include <gio/gio.h>
 #include <gio/gunixoutputstream.h>
@@ -42,7 +44,13 @@ class HelperOsd : public OsdDisplay {
 public:
     void Show(int code) override {
         LogLine("on-screen display: code %x", static_cast<unsigned>(code));
-        if (!input_ && !Start()) return;
+        const SessionEnvironment env = CurrentSessionEnvironment();
+        if (input_ && env.DisplaySummary() != display_) {
+            LogLine("on-screen display: the session's display changed; qz5-osd starts again");
+            Drop();
+            lastStart_ = 0;
+        }
+        if (!input_ && !Start(env, true)) return;
         const std::string line = std::to_string(code) + "\n";
         GError* error = nullptr;
         if (!g_output_stream_write_all(input_, line.data(), line.size(), nullptr, nullptr, &error) ||
@@ -53,11 +61,19 @@ public:
         }
     }
 
+    void Prepare() override {
+        if (!input_) Start(CurrentSessionEnvironment(), false);
+    }
+
 private:
-    bool Start() {
-        const gint64 now = g_get_monotonic_time();
-        if (lastStart_ != 0 && now - lastStart_ < kRestartBackoffUs) return false;
-        lastStart_ = now;
+    // backOff: a helper that ended less than the back-off ago is not started
+    // again, and this start counts for the next.
+    bool Start(SessionEnvironment env, bool backOff) {
+        if (backOff) {
+            const gint64 now = g_get_monotonic_time();
+            if (lastStart_ != 0 && now - lastStart_ < kRestartBackoffUs) return false;
+            lastStart_ = now;
+        }
         int fds[2];
         if (!g_unix_open_pipe(fds, FD_CLOEXEC, nullptr)) {
             LogLine("on-screen display: no pipe to the helper: %s", std::strerror(errno));
@@ -66,7 +82,7 @@ private:
         input_ = g_unix_output_stream_new(fds[1], TRUE);
         // The helper closing its end (it ended, wherever it runs) shows here.
         closedWatch_ = g_unix_fd_add(fds[1], static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP), &HelperOsd::Closed, this);
-        SessionEnvironment env = CurrentSessionEnvironment();
+        display_ = env.DisplaySummary();
         if (const char* backend = std::getenv("QZ5_OSD_BACKEND"); backend && *backend)
             env.vars["QZ5_OSD_BACKEND"] = backend;
         SessionCommand command{"qz5-osd", {HelperPath()}, {}, fds[0], true};
@@ -107,6 +123,7 @@ private:
     }
 
     GOutputStream* input_ = nullptr;
+    std::string display_;  // the session's display when the helper started
     guint closedWatch_ = 0;
     unsigned generation_ = 0;
     gint64 lastStart_ = 0;
