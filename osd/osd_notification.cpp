@@ -64,7 +64,7 @@ bool OsdNotification::Available(GDBusConnection* bus) {
 void OsdNotification::show(int code) { view_.setShowImgTag(code); }
 
 void OsdNotification::hide() {
-    if (id_ == 0) return;
+    if (id_ == 0 || inFlight_) return;
     GVariant* reply = g_dbus_connection_call_sync(bus_, kName, kPath, kName, "CloseNotification",
                                                   g_variant_new("(u)", id_), nullptr, G_DBUS_CALL_FLAGS_NONE,
                                                   kTimeoutMs, nullptr, nullptr);
@@ -72,6 +72,12 @@ void OsdNotification::hide() {
 }
 
 void OsdNotification::setNeedsDisplay() {
+    // One call at a time, so that each bubble replaces the one before; codes
+    // that come meanwhile are shown, the last of them, when it returns.
+    if (inFlight_) {
+        pending_ = true;
+        return;
+    }
     const OsdPictureEntry* entry = FindOsdPicture(view_.showImgTag());
     if (!entry) return hide();  // a code without a picture shows nothing
     cairo_surface_t* image = painter_.image(view_);
@@ -83,19 +89,32 @@ void OsdNotification::setNeedsDisplay() {
     g_variant_builder_add(&hints, "{sv}", "category", g_variant_new_string("device"));
     cairo_surface_destroy(image);
     const gchar* noActions[] = {nullptr};
+    inFlight_ = true;
+    g_dbus_connection_call(bus_, kName, kPath, kName, "Notify",
+                           g_variant_new("(susss^asa{sv}i)", "qz5d", id_, "input-keyboard", entry->caption, "",
+                                         noActions, &hints, ShowMsgView::kTickMs * ShowMsgView::kTicksShown),
+                           G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kTimeoutMs, nullptr, &OsdNotification::Shown,
+                           this);
+}
+
+void OsdNotification::Shown(GObject* source, GAsyncResult* result, gpointer self) {
+    auto* n = static_cast<OsdNotification*>(self);
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus_, kName, kPath, kName, "Notify",
-        g_variant_new("(susss^asa{sv}i)", "qz5d", id_, "input-keyboard", entry->caption, "", noActions, &hints,
-                      ShowMsgView::kTickMs * ShowMsgView::kTicksShown),
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kTimeoutMs, nullptr, &error);
-    if (!reply) {
-        std::fprintf(stderr, "qz5-osd: the notification server did not show %s: %s\n", entry->caption, error->message);
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    n->inFlight_ = false;
+    if (reply) {
+        g_variant_get(reply, "(u)", &n->id_);
+        g_variant_unref(reply);
+    } else {
+        std::fprintf(stderr, "qz5-osd: the notification server did not show the picture: %s\n", error->message);
         g_error_free(error);
-        return;
     }
-    g_variant_get(reply, "(u)", &id_);
-    g_variant_unref(reply);
+    if (n->pending_) {
+        n->pending_ = false;
+        n->setNeedsDisplay();
+    } else if (n->view_.isStop()) {
+        n->hide();  // the countdown ended while the call was out
+    }
 }
 
 unsigned OsdNotification::startRepeatingTimer(unsigned intervalMs, ShowMsgView& view) {

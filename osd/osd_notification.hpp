@@ -28,9 +28,12 @@ private:
     void stopTimer(unsigned id) override;
     void setNeedsDisplay() override;
     void hideWindow() override;
+    static void Shown(GObject* source, GAsyncResult* result, gpointer self);
 
     GDBusConnection* bus_;
-    guint32 id_ = 0;  // the bubble on screen, 0 when none
+    guint32 id_ = 0;         // the bubble on screen, 0 when none
+    bool inFlight_ = false;  // a Notify call awaits its reply
+    bool pending_ = false;   // a code came meanwhile
     guint timer_ = 0;
     ShowMsgView view_;
     OsdPainter painter_;
