@@ -209,6 +209,17 @@ class SessionLaunch(WorldTest):
         self.assertEqual(self.launched(3)[-1], f"script {bin_dir} wayland-8 manager")
         w.wait_log(f"^session display: WAYLAND_DISPLAY=wayland-8 DISPLAY={x.display} ")
 
+    def test_a_display_that_comes_after_the_daemon_is_found_by_the_next_code(self):
+        w = self.w
+        self.start()  # the manager knows no X display yet: the helper finds nothing to show on
+        w.wait_log("^on-screen display: qz5-osd closed its input$")
+        x = XServer()
+        self.addCleanup(x.close)
+        w.set_manager_environment(self.session[1:] + [f"DISPLAY={x.display}"])
+        w.qz5ctl("osd", "0xF3", check=True)
+        wait_for(x.visible_osd, what="the OSD on the display that came later")
+        w.wait_log(f"^session display: WAYLAND_DISPLAY=wayland-7 DISPLAY={x.display} ")
+
     def test_a_refusing_manager_leaves_the_direct_start_in_its_environment(self):
         w = self.w
         self.start(refuse=True)
