@@ -238,10 +238,12 @@ def mutter_part(runtime):
 
 
 def mutter_child():
-    """Inside mutter's session: an X11 client (under XWayland) holds the
-    focus; qz5-osd chooses X11 and maps its override-redirect window."""
+    """Inside mutter's session: a fullscreen X11 client (under XWayland)
+    holds the focus; qz5-osd chooses X11 and maps its override-redirect
+    window, which mutter stacks above the client (mutter offers no screen
+    capture to check pixels with; X's stacking order is mutter's)."""
     x = lambda *a: subprocess.run(a, capture_output=True, text=True).stdout.strip()
-    term = start(["xterm", "-geometry", "20x4+0+0"], stderr=subprocess.DEVNULL)
+    term = start(["xterm", "-fullscreen"], stderr=subprocess.DEVNULL)
     focus = wait_for(lambda: (lambda w: w if w and x("xdotool", "getwindowfocus") == w else None)(
         (x("xdotool", "search", "--onlyvisible", "--class", "xterm").split() or [None])[0]), 20)
     check("an XWayland client has the focus", focus)
@@ -256,6 +258,11 @@ def mutter_child():
     check("x11 under XWayland: centred, 100 px above the bottom",
           "Absolute upper-left X:  400" in info and "Absolute upper-left Y:  570" in info, info)
     check("x11 under XWayland: override-redirect", "Override Redirect State: yes" in info, info)
+    children = [l.split() for l in x("xwininfo", "-root", "-children").splitlines() if "+" in l]  # top first
+    stack = [c[0] for c in children]
+    frames = [c[0] for c in children if "1000x800+0+0" in c]
+    check("x11 under XWayland: stacked above the fullscreen client",
+          wid in stack and frames and stack.index(wid) < stack.index(frames[0]), (wid, frames))
     check("x11 under XWayland: the focus stays with the client", x("xdotool", "getwindowfocus") == focus)
     check("x11 under XWayland: the countdown unmaps it",
           wait_for(lambda: "IsUnMapped" in x("xwininfo", "-id", wid), 15))
