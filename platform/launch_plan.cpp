@@ -33,15 +33,19 @@ std::optional<std::vector<std::string>> ExpandDesktopExec(const DesktopEntryFiel
         }
         const char code = exec[++i];
         auto all = [&](bool uris) {
-            for (size_t n = 0; n < files.size(); ++n)
-                line += (n ? " " : "") + Quoted(uris ? Uri(files[n]) : files[n]);
+            for (size_t n = 0; n < files.size(); ++n) {
+                if (n) line += ' ';
+                line += Quoted(uris ? Uri(files[n]) : files[n]);
+            }
         };
         switch (code) {
             case 'f': if (!files.empty()) line += Quoted(files.front()); break;
             case 'u': if (!files.empty()) line += Quoted(Uri(files.front())); break;
             case 'F': all(false); break;
             case 'U': all(true); break;
-            case 'i': if (!entry.icon.empty()) line += "--icon " + Quoted(entry.icon); break;
+            case 'i':
+                if (!entry.icon.empty()) line.append("--icon ").append(Quoted(entry.icon));
+                break;
             case 'c': line += Quoted(entry.name); break;
             case 'k': line += Quoted(entry.location); break;
             case '%': line += '%'; break;
@@ -61,7 +65,9 @@ std::string LaunchUnitName(const std::string& name, const std::string& random) {
     for (const char c : name)
         safe += (g_ascii_isalnum(c) || c == ':' || c == '_' || c == '.' || c == '-') ? c : '_';
     if (safe.empty()) safe = "program";
-    return "app-qz5d-" + safe + "@" + random + ".service";
+    std::string unit = "app-qz5d-";
+    unit.append(safe).append("@").append(random).append(".service");
+    return unit;
 }
 
 std::string FindProgram(const std::string& program, const std::string& path) {
@@ -75,7 +81,8 @@ std::string FindProgram(const std::string& program, const std::string& path) {
         size_t end = path.find(':', start);
         if (end == std::string::npos) end = path.size();
         const std::string folder = end > start ? path.substr(start, end - start) : ".";
-        const std::string candidate = folder + "/" + program;
+        std::string candidate = folder;
+        candidate.append("/").append(program);
         if (runnable(candidate)) return candidate;
         start = end + 1;
     }
