@@ -8,8 +8,6 @@ SessionSources ReadSessionSources();  // session_environment_dbus.cpp
 
 namespace {
 
-SessionSourcesReader g_sourcesReader = nullptr;
-
 bool IsWaylandSocketName(const std::string& name) {
     if (name.rfind("wayland-", 0) != 0 || name.size() == 8) return false;
     return std::all_of(name.begin() + 8, name.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -84,11 +82,9 @@ SessionEnvironment ResolveSessionEnvironment(const SessionSources& sources) {
     return env;
 }
 
-void SetSessionSourcesReader(SessionSourcesReader reader) { g_sourcesReader = reader; }
-
 SessionEnvironment CurrentSessionEnvironment() {
     static std::string logged;
-    SessionEnvironment env = ResolveSessionEnvironment(g_sourcesReader ? g_sourcesReader() : ReadSessionSources());
+    SessionEnvironment env = ResolveSessionEnvironment(ReadSessionSources());
     std::string summary = env.DisplaySummary();
     summary += env.managerAnswered ? ", from the user's service manager" : ", without a user service manager";
     if (summary != logged) {

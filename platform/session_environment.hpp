@@ -54,9 +54,3 @@ EnvironmentMap ParseEnvironmentLines(const std::vector<std::string>& lines);
 // Reads every source now. Logs the display in use when it differs from the
 // one logged before ("session display: ...").
 SessionEnvironment CurrentSessionEnvironment();
-
-// Test seam: what CurrentSessionEnvironment reads; nullptr restores the
-// real sources (logind, the manager on the session bus, environ, the
-// runtime folder).
-using SessionSourcesReader = SessionSources (*)();
-void SetSessionSourcesReader(SessionSourcesReader reader);
