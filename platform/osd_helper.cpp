@@ -44,13 +44,30 @@ class HelperOsd : public OsdDisplay {
 public:
     void Show(int code) override {
         LogLine("on-screen display: code %x", static_cast<unsigned>(code));
+        // A running helper gets the code before the session is looked up, so
+        // that the lookup never delays the picture; when the display changed,
+        // a new helper shows it again.
+        const bool running = input_ != nullptr;
+        if (running) Write(code);
         const SessionEnvironment env = CurrentSessionEnvironment();
         if (input_ && env.DisplaySummary() != display_) {
             LogLine("on-screen display: the session's display changed; qz5-osd starts again");
             Drop();
             lastStart_ = 0;
+        } else if (running) {
+            return;
         }
         if (!input_ && !Start(env, true)) return;
+        Write(code);
+    }
+
+    void Prepare() override {
+        if (!input_) Start(CurrentSessionEnvironment(), false);
+    }
+
+private:
+    void Write(int code) {
+        if (!input_) return;
         const std::string line = std::to_string(code) + "\n";
         GError* error = nullptr;
         if (!g_output_stream_write_all(input_, line.data(), line.size(), nullptr, nullptr, &error) ||
@@ -61,11 +78,6 @@ public:
         }
     }
 
-    void Prepare() override {
-        if (!input_) Start(CurrentSessionEnvironment(), false);
-    }
-
-private:
     // backOff: a helper that ended less than the back-off ago is not started
     // again, and this start counts for the next.
     bool Start(SessionEnvironment env, bool backOff) {
