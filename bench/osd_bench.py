@@ -81,11 +81,19 @@ def measure(w, shown, background, helper_up):
             if look - t0 > 10:
                 raise AssertionError(f"code {code:x} not seen within 10 s")
         times.append(look - t0)
+        UPPER.append(time.monotonic() - t0)
     return times
+
+
+UPPER = []  # the same, to the end of that look
 
 
 def report(name, times, rss):
     later = sorted(times[2:])
+    upper = UPPER[-len(times):]
+    if max(u - t for u, t in zip(upper, times)) > 0.005:
+        print(f"{'':13} (looks take a while: until the end of the look that saw it, at ready {upper[0] * 1000:.1f} ms,"
+              f" first {upper[1] * 1000:.1f} ms, later median {statistics.median(sorted(upper[2:])) * 1000:.1f} ms)")
     print(f"{name:13} at ready {times[0] * 1000:6.1f} ms | first, helper up {times[1] * 1000:6.1f} ms | later: "
           f"median {statistics.median(later) * 1000:5.1f} ms, max {later[-1] * 1000:5.1f} ms (n={len(later)})"
           + (f" | helper RSS {rss:.1f} MiB" if rss else ""), flush=True)

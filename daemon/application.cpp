@@ -71,13 +71,13 @@ int Application::Run() {
     m_hidSystem = FindHidSystem();
     if (m_hidSystem.empty()) return 0;
 
+    // The OSD helper takes most of a second to start: it does so now, while
+    // the keyboard is set up, rather than at the first code.
+    CurrentOsdDisplay().Prepare();
     if (const int status = Init(); status != 0) {
         Terminate();
         return status;
     }
-    // The OSD helper takes most of a second to start: it does so now rather
-    // than at the first code.
-    CurrentOsdDisplay().Prepare();
     const int status = RunMainLoop();
     Terminate();
     return status;
