@@ -90,13 +90,14 @@ UPPER = []  # the same, to the end of that look
 
 def report(name, times, rss):
     later = sorted(times[2:])
-    upper = UPPER[-len(times):]
-    if max(u - t for u, t in zip(upper, times)) > 0.005:
-        print(f"{'':13} (looks take a while: until the end of the look that saw it, at ready {upper[0] * 1000:.1f} ms,"
-              f" first {upper[1] * 1000:.1f} ms, later median {statistics.median(sorted(upper[2:])) * 1000:.1f} ms)")
     print(f"{name:13} at ready {times[0] * 1000:6.1f} ms | first, helper up {times[1] * 1000:6.1f} ms | later: "
           f"median {statistics.median(later) * 1000:5.1f} ms, max {later[-1] * 1000:5.1f} ms (n={len(later)})"
           + (f" | helper RSS {rss:.1f} MiB" if rss else ""), flush=True)
+    upper = UPPER[-len(times):]
+    if max(u - t for u, t in zip(upper, times)) > 0.005:
+        print(f"{'':13} (a look takes a while; to the end of the look that saw it: at ready {upper[0] * 1000:.1f} ms,"
+              f" first {upper[1] * 1000:.1f} ms, later median {statistics.median(sorted(upper[2:])) * 1000:.1f} ms)",
+              flush=True)
 
 
 def helper_up(w):
