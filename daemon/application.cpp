@@ -9,6 +9,7 @@
 #include "config/build_config.hpp"
 #include "platform/log.hpp"
 #include "platform/main_loop.hpp"
+#include "platform/osd.hpp"
 #include "platform/scheduler.hpp"
 #include "platform/session.hpp"
 #include "platform/udev.hpp"
@@ -43,7 +44,6 @@ bool Application::IsLoggedIn() {
     if (!session.loginDone) return false;
     m_userName = session.userName;
     m_uid = session.uid;
-    m_display = session.display;
     return session.onConsole;
 }
 
@@ -76,7 +76,12 @@ int Application::Run() {
     const std::unique_ptr<Scheduler> scheduler = MakeMainLoopScheduler();
     SetKeyboardScheduler(scheduler.get());
     int status = Init();
-    if (status == 0) status = RunMainLoop();
+    if (status == 0) {
+        // The OSD helper takes most of a second to start: it does so now,
+        // while the keyboard is reset, rather than at the first code.
+        CurrentOsdDisplay().Prepare();
+        status = RunMainLoop();
+    }
     if (KeyboardQueue().Pending() > 0) {
         // A download stopped midway would leave the keyboard half-written.
         LogLine("qz5d ends once the keyboard has the work queued for it (signal again to end at once)");
@@ -95,8 +100,6 @@ void Application::PrepareUserEnvironment() {
     if (!bus || !*bus)
         setenv("DBUS_SESSION_BUS_ADDRESS",
                (std::string("unix:path=") + std::getenv("XDG_RUNTIME_DIR") + "/bus").c_str(), 1);
-    const char* display = std::getenv("DISPLAY");
-    if ((!display || !*display) && !m_display.empty()) setenv("DISPLAY", m_display.c_str(), 1);
 }
 
 int Application::Init() {

@@ -49,7 +49,9 @@ public:
 
 private:
     Application() = default;
-    // Environment for what runs as the user: the session bus and the display.
+    // Environment for what runs as the user: the runtime folder and the
+    // session bus. The display is looked up for every OSD code and launch
+    // (platform/session_environment.hpp), as it may come and go.
     void PrepareUserEnvironment();
 
     static Application* sApp;
@@ -58,7 +60,6 @@ private:
     std::string m_hidSystem;        // syspath of the first input device
     std::unique_ptr<UsbHotplugMonitor> m_notifyPort;  // the keyboard coming and going
     std::string m_userName;
-    std::string m_display;          // the console session's X display
     std::string m_myDriver00;       // the keyboard's driver nodes (first and last)
     std::string m_myDriver01;
     Preferences* m_pPrefs = nullptr;

@@ -1,71 +1,10 @@
 #include "osd/osd_window.hpp"
 
-#include <cstring>
+#include <gtk-layer-shell.h>
+
 #include <string>
 
 namespace {
-
-// Draws the view with cairo onto a window or an image of the window's size.
-class CairoCanvas : public ShowMsgView::Canvas {
-public:
-    using PictureSource = cairo_surface_t* (*)(void* owner, const std::string& name);
-    CairoCanvas(cairo_t* cr, void* owner, PictureSource source) : cr_(cr), owner_(owner), source_(source) {}
-
-    void clear() override {
-        cairo_save(cr_);
-        cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_rgba(cr_, 0, 0, 0, 0);
-        cairo_paint(cr_);
-        cairo_restore(cr_);
-    }
-
-    void drawStringCentered(const std::string& text, const OsdTextAttributes& a) override {
-        cairo_save(cr_);
-        cairo_select_font_face(cr_, a.font.c_str(), CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-        cairo_set_font_size(cr_, a.size);
-        cairo_text_extents_t ext;
-        cairo_text_extents(cr_, text.c_str(), &ext);
-        cairo_move_to(cr_, (kOsdWindowWidth - ext.width) / 2 - ext.x_bearing,
-                      (kOsdWindowHeight - ext.height) / 2 - ext.y_bearing);
-        cairo_set_source_rgba(cr_, a.red, a.green, a.blue, a.alpha);
-        cairo_show_text(cr_, text.c_str());
-        cairo_restore(cr_);
-    }
-
-    void drawPictureCentered(const std::string& name) override {
-        cairo_surface_t* pic = source_(owner_, name);
-        if (!pic) return;
-        const int w = cairo_image_surface_get_width(pic);
-        const int h = cairo_image_surface_get_height(pic);
-        const int x = (kOsdWindowWidth - w) / 2;
-        const int y = (kOsdWindowHeight - h) / 2;
-        cairo_save(cr_);
-        cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr_, pic, x, y);
-        cairo_rectangle(cr_, x, y, w, h);
-        cairo_fill(cr_);
-        cairo_restore(cr_);
-    }
-
-private:
-    cairo_t* cr_;
-    void* owner_;
-    PictureSource source_;
-};
-
-struct PngReader {
-    const guint8* data;
-    gsize size;
-    gsize offset = 0;
-};
-
-cairo_status_t ReadPng(void* closure, unsigned char* out, unsigned int length) {
-    auto* r = static_cast<PngReader*>(closure);
-    if (r->size - r->offset < length) return CAIRO_STATUS_READ_ERROR;
-    std::memcpy(out, r->data + r->offset, length);
-    r->offset += length;
-    return CAIRO_STATUS_SUCCESS;
-}
 
 GdkMonitor* PrimaryMonitor(GdkDisplay* display) {
     GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
@@ -74,9 +13,12 @@ GdkMonitor* PrimaryMonitor(GdkDisplay* display) {
 
 }  // namespace
 
-OsdWindow::OsdWindow()
-    : custumwindow_(*this, OsdRect{0, 0, kOsdWindowWidth, kOsdWindowHeight}), view_(*this) {
-    window_ = gtk_window_new(GTK_WINDOW_POPUP);
+OsdWindow::OsdWindow(bool layerShell)
+    : layerShell_(layerShell), custumwindow_(*this, OsdRect{0, 0, kOsdWindowWidth, kOsdWindowHeight}), view_(*this) {
+    // On X11 a popup is an override-redirect window: no window manager
+    // places, decorates or focuses it (under XWayland neither does the
+    // Wayland compositor). A layer surface must be made from a toplevel.
+    window_ = gtk_window_new(layerShell ? GTK_WINDOW_TOPLEVEL : GTK_WINDOW_POPUP);
     g_object_ref_sink(window_);
     GtkWindow* w = GTK_WINDOW(window_);
     gtk_window_set_title(w, "qz5-osd");
@@ -109,10 +51,23 @@ OsdWindow::OsdWindow()
     gtk_widget_input_shape_combine_region(window_, nothing);
     cairo_region_destroy(nothing);
 
+    if (layerShell) {
+        // Above everything, fullscreen windows included; bottom centre; no
+        // keyboard focus ever; takes no room from other windows.
+        gtk_layer_init_for_window(w);
+        gtk_layer_set_namespace(w, "qz5-osd");
+        gtk_layer_set_layer(w, GTK_LAYER_SHELL_LAYER_OVERLAY);
+        gtk_layer_set_anchor(w, GTK_LAYER_SHELL_EDGE_BOTTOM, TRUE);
+        gtk_layer_set_margin(w, GTK_LAYER_SHELL_EDGE_BOTTOM, kOsdBottomMargin);
+        gtk_layer_set_keyboard_mode(w, GTK_LAYER_SHELL_KEYBOARD_MODE_NONE);
+        gtk_layer_set_exclusive_zone(w, 0);
+    }
+
     screen_ = gtk_widget_get_screen(window_);
     compositedHandler_ = g_signal_connect(screen_, "composited-changed", G_CALLBACK(OnCompositedChanged), this);
     applyVisual();
 
+    if (layerShell) return;  // the compositor places it by its anchor and margin
     // Placed once; later screen changes do not move it.
     GdkRectangle geometry{0, 0, 0, 0};
     if (GdkMonitor* monitor = PrimaryMonitor(gtk_widget_get_display(window_)))
@@ -126,8 +81,6 @@ OsdWindow::~OsdWindow() {
     if (timer_) g_source_remove(timer_);  // no tick may reach a dead view
     gtk_widget_destroy(window_);
     g_object_unref(window_);
-    for (auto& [name, surface] : pictures_)
-        if (surface) cairo_surface_destroy(surface);
 }
 
 void OsdWindow::show(int code) {
@@ -178,36 +131,12 @@ void OsdWindow::compositingChanged() {
     gtk_widget_hide(window_);
     gtk_widget_unrealize(window_);
     applyVisual();
-    gtk_window_move(GTK_WINDOW(window_), static_cast<int>(origin_.x), static_cast<int>(origin_.y));
+    if (!layerShell_)
+        gtk_window_move(GTK_WINDOW(window_), static_cast<int>(origin_.x), static_cast<int>(origin_.y));
     if (visible) gtk_widget_show(window_);
 }
 
-void OsdWindow::draw(cairo_t* cr) {
-    CairoCanvas canvas(cr, this, [](void* self, const std::string& name) {
-        return static_cast<OsdWindow*>(self)->picture(name);
-    });
-    view_.drawRect(canvas);
-}
-
-cairo_surface_t* OsdWindow::picture(const std::string& name) {
-    const auto known = pictures_.find(name);
-    if (known != pictures_.end()) return known->second;
-    cairo_surface_t* surface = nullptr;
-    const std::string path = std::string(kOsdResourcePrefix) + name;
-    if (GBytes* bytes = g_resources_lookup_data(path.c_str(), G_RESOURCE_LOOKUP_FLAGS_NONE, nullptr)) {
-        gsize size = 0;
-        PngReader reader{static_cast<const guint8*>(g_bytes_get_data(bytes, &size)), size};
-        surface = cairo_image_surface_create_from_png_stream(ReadPng, &reader);
-        g_bytes_unref(bytes);
-        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-            g_printerr("qz5-osd: picture %s cannot be read\n", name.c_str());
-            cairo_surface_destroy(surface);
-            surface = nullptr;
-        }
-    }
-    pictures_.emplace(name, surface);
-    return surface;
-}
+void OsdWindow::draw(cairo_t* cr) { painter_.paint(cr, view_); }
 
 OsdRect OsdWindow::frame() const {
     int x = 0, y = 0, width = 0, height = 0;
@@ -227,6 +156,7 @@ OsdRect OsdWindow::visibleFrame() const {
 
 void OsdWindow::setFrameOrigin(OsdPoint origin) {
     origin_ = origin;
+    if (layerShell_) return;
     gtk_window_move(GTK_WINDOW(window_), static_cast<int>(origin.x), static_cast<int>(origin.y));
 }
 

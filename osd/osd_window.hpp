@@ -1,27 +1,29 @@
-// The OSD window on GTK: one borderless popup 200 x 130 near the bottom centre
-// of the primary monitor that floats above other windows, lets clicks through
-// and never takes the keyboard focus. With a compositor it is see-through
-// (RGBA visual); without one it is cut to the shape of what it shows.
+// The OSD window on GTK: one borderless window 200 x 130 near the bottom
+// centre of the primary monitor that floats above other windows, lets clicks
+// through and never takes the keyboard focus: an override-redirect popup on
+// X11 (and XWayland), an overlay layer surface on Wayland compositors with
+// layer-shell. With a compositor it is see-through (RGBA visual); without
+// one it is cut to the shape of what it shows.
 #pragma once
 
 #include <gtk/gtk.h>
 
-#include <map>
-#include <string>
-
 #include "osd/custumwindow.hpp"
+#include "osd/osd_painter.hpp"
+#include "osd/osd_presenter.hpp"
 #include "osd/show_msg_view.hpp"
 
-class OsdWindow : private custumwindow::Frame, private ShowMsgView::Host {
+class OsdWindow : public OsdPresenter, private custumwindow::Frame, private ShowMsgView::Host {
 public:
-    OsdWindow();
+    // layerShell: a layer surface of a Wayland compositor (gtk-layer-shell),
+    // else an X11 window.
+    explicit OsdWindow(bool layerShell);
     ~OsdWindow() override;
     OsdWindow(const OsdWindow&) = delete;
     OsdWindow& operator=(const OsdWindow&) = delete;
 
-    // Shows the picture for code and (re)starts the countdown.
-    void show(int code);
-    void hide();
+    void show(int code) override;
+    void hide() override;
 
 private:
     // custumwindow::Frame
@@ -40,7 +42,6 @@ private:
     void updateShape();
     void compositingChanged();
     void draw(cairo_t* cr);
-    cairo_surface_t* picture(const std::string& name);
 
     static gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer self);
     static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, gpointer self);
@@ -48,6 +49,7 @@ private:
     static void OnCompositedChanged(GdkScreen*, gpointer self);
     static gboolean OnTick(gpointer view);
 
+    bool layerShell_;
     GtkWidget* window_ = nullptr;
     GtkWidget* area_ = nullptr;
     GdkScreen* screen_ = nullptr;
@@ -56,5 +58,5 @@ private:
     OsdPoint origin_;
     custumwindow custumwindow_;
     ShowMsgView view_;
-    std::map<std::string, cairo_surface_t*> pictures_;  // nullptr: not in the resources
+    OsdPainter painter_;
 };

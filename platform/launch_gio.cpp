@@ -1,11 +1,15 @@
-// The launcher over GIO: never through a shell.
+// The launcher: works out the command line with GIO (desktop entries, the
+// default application of a document's type) and starts it in the user's
+// session (session_launch.cpp). Never through a shell.
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/launch.hpp"
+#include "platform/launch_plan.hpp"
 #include "platform/log.hpp"
+#include "platform/session_launch.hpp"
 
 namespace {
 
@@ -15,9 +19,45 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-void LogFailure(const std::string& path, GError* error) {
-    LogLine("cannot open %s: %s", path.c_str(), error ? error->message : "unknown failure");
-    g_clear_error(&error);
+std::string Text(gchar* owned) {
+    std::string out = owned ? owned : "";
+    g_free(owned);
+    return out;
+}
+
+// The command line of a desktop entry for files; false (logged) when it has none.
+bool FromDesktopEntry(GDesktopAppInfo* app, const std::string& what, const std::vector<std::string>& files,
+                      SessionCommand& command) {
+    DesktopEntryFields entry;
+    entry.exec = Text(g_desktop_app_info_get_string(app, "Exec"));
+    entry.name = g_app_info_get_name(G_APP_INFO(app)) ? g_app_info_get_name(G_APP_INFO(app)) : "";
+    entry.icon = Text(g_desktop_app_info_get_string(app, "Icon"));
+    if (const char* file = g_desktop_app_info_get_filename(app)) entry.location = file;
+    auto argv = ExpandDesktopExec(entry, files);
+    if (!argv || argv->empty()) {
+        LogLine("cannot open %s: its desktop entry has no usable Exec line", what.c_str());
+        return false;
+    }
+    command.argv = std::move(*argv);
+    command.folder = Text(g_desktop_app_info_get_string(app, "Path"));
+    std::string id = g_app_info_get_id(G_APP_INFO(app)) ? g_app_info_get_id(G_APP_INFO(app)) : "";
+    if (id.empty()) id = Text(g_path_get_basename(entry.location.c_str()));
+    if (EndsWith(id, ".desktop")) id.erase(id.size() - 8);
+    command.name = id;
+    return true;
+}
+
+std::string ContentType(const std::string& path) {
+    GFile* file = g_file_new_for_path(path.c_str());
+    GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE, G_FILE_QUERY_INFO_NONE,
+                                        nullptr, nullptr);
+    g_object_unref(file);
+    std::string type;
+    if (info) {
+        if (const char* t = g_file_info_get_content_type(info)) type = t;
+        g_object_unref(info);
+    }
+    return type;
 }
 
 class GioLauncher : public Launcher {
@@ -28,7 +68,7 @@ public:
     }
 
     void Open(const std::string& path) override {
-        GError* error = nullptr;
+        SessionCommand command;
         struct stat st {};
         if (EndsWith(path, ".desktop")) {
             GDesktopAppInfo* app = g_desktop_app_info_new_from_filename(path.c_str());
@@ -36,29 +76,27 @@ public:
                 LogLine("cannot open %s: not a usable desktop entry", path.c_str());
                 return;
             }
-            if (!g_app_info_launch(G_APP_INFO(app), nullptr, nullptr, &error)) LogFailure(path, error);
+            const bool ok = FromDesktopEntry(app, path, {}, command);
             g_object_unref(app);
+            if (!ok) return;
         } else if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0) {
-            GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
-            gchar* folder = g_path_get_dirname(path.c_str());
-            g_subprocess_launcher_set_cwd(launcher, folder);
-            g_free(folder);
-            const gchar* argv[] = {path.c_str(), nullptr};
-            GSubprocess* child = g_subprocess_launcher_spawnv(launcher, argv, &error);
-            g_object_unref(launcher);
-            if (!child) return LogFailure(path, error);
-            // Reaped when it ends; never waited for.
-            g_subprocess_wait_async(child, nullptr, [](GObject* c, GAsyncResult* r, gpointer) {
-                g_subprocess_wait_finish(G_SUBPROCESS(c), r, nullptr);
-            }, nullptr);
-            g_object_unref(child);
+            command.name = Text(g_path_get_basename(path.c_str()));
+            command.argv = {path};
+            command.folder = Text(g_path_get_dirname(path.c_str()));
         } else {
-            GFile* file = g_file_new_for_path(path.c_str());
-            gchar* uri = g_file_get_uri(file);
-            g_object_unref(file);
-            if (!g_app_info_launch_default_for_uri(uri, nullptr, &error)) LogFailure(path, error);
-            g_free(uri);
+            const std::string type = ContentType(path);
+            GAppInfo* app = type.empty() ? nullptr : g_app_info_get_default_for_type(type.c_str(), FALSE);
+            if (!app) {
+                LogLine("cannot open %s: no application opens %s", path.c_str(),
+                        type.empty() ? "files of unknown type" : type.c_str());
+                return;
+            }
+            const bool ok = G_IS_DESKTOP_APP_INFO(app) &&
+                            FromDesktopEntry(G_DESKTOP_APP_INFO(app), path, {path}, command);
+            g_object_unref(app);
+            if (!ok) return;
         }
+        StartInSession(std::move(command), CurrentSessionEnvironment(), [](bool, GSubprocess*) {});
     }
 };
 

@@ -12,6 +12,9 @@ public:
     // and (re)starts the three-second countdown. Never blocks for long and
     // never fails as seen by the caller: problems are logged.
     virtual void Show(int code) = 0;
+    // Gets ready to show codes, where that takes long (the helper process
+    // starts), so that the first code shows as fast as later ones.
+    virtual void Prepare() {}
 };
 
 // qz5-osd's exit status when it finds no display to open.

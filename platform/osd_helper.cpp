@@ -1,17 +1,24 @@
-// The OSD display over the qz5-osd helper process: started on first use with
-// a pipe to its standard input, fed one decimal code per line. When it has
-// exited (no display, or the display went away) the next code after a short
-// back-off starts a new one.
+// The OSD display over the qz5-osd helper process: started when the daemon
+// is ready (Prepare) in the user's session (session_launch.cpp) with a pipe
+// to its standard input, fed one decimal code per line. When it has ended
+// (no display, or the display went away) the next code after a short
+// back-off starts a new one; so does a code that finds the session's display
+// changed since the helper started (a desktop that came up after the login).
+// The helper inherits QZ5_OSD_BACKEND, which forces how it shows itself.
 #include <gio/gio.h>
+#include <gio/gunixoutputstream.h>
+#include <glib-unix.h>
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "config/build_config.hpp"
 #include "platform/log.hpp"
 #include "platform/osd.hpp"
+#include "platform/session_launch.hpp"
 
 namespace {
 
@@ -37,37 +44,78 @@ class HelperOsd : public OsdDisplay {
 public:
     void Show(int code) override {
         LogLine("on-screen display: code %x", static_cast<unsigned>(code));
-        if (!process_ && !Start()) return;
+        // A running helper gets the code before the session is looked up, so
+        // that the lookup never delays the picture; when the display changed,
+        // a new helper shows it again.
+        const bool running = input_ != nullptr;
+        if (running) Write(code);
+        const SessionEnvironment env = CurrentSessionEnvironment();
+        if (input_ && env.DisplaySummary() != display_) {
+            LogLine("on-screen display: the session's display changed; qz5-osd starts again");
+            Drop();
+            lastStart_ = 0;
+        } else if (running) {
+            return;
+        }
+        if (!input_ && !Start(env, true)) return;
+        Write(code);
+    }
+
+    void Prepare() override {
+        if (!input_) Start(CurrentSessionEnvironment(), false);
+    }
+
+private:
+    void Write(int code) {
+        if (!input_) return;
         const std::string line = std::to_string(code) + "\n";
         GError* error = nullptr;
-        GOutputStream* in = g_subprocess_get_stdin_pipe(process_);
-        if (!g_output_stream_write_all(in, line.data(), line.size(), nullptr, nullptr, &error) ||
-            !g_output_stream_flush(in, nullptr, &error)) {
+        if (!g_output_stream_write_all(input_, line.data(), line.size(), nullptr, nullptr, &error) ||
+            !g_output_stream_flush(input_, nullptr, &error)) {
             LogLine("on-screen display: the helper is gone (%s)", error ? error->message : "?");
             g_clear_error(&error);
             Drop();
         }
     }
 
-private:
-    bool Start() {
-        const gint64 now = g_get_monotonic_time();
-        if (lastStart_ != 0 && now - lastStart_ < kRestartBackoffUs) return false;
-        lastStart_ = now;
-        const std::string path = HelperPath();
-        GError* error = nullptr;
-        process_ = g_subprocess_new(G_SUBPROCESS_FLAGS_STDIN_PIPE, &error, path.c_str(), nullptr);
-        if (!process_) {
-            LogLine("on-screen display: cannot start %s: %s", path.c_str(), error->message);
-            g_error_free(error);
+    // backOff: a helper that ended less than the back-off ago is not started
+    // again, and this start counts for the next.
+    bool Start(SessionEnvironment env, bool backOff) {
+        if (backOff) {
+            const gint64 now = g_get_monotonic_time();
+            if (lastStart_ != 0 && now - lastStart_ < kRestartBackoffUs) return false;
+            lastStart_ = now;
+        }
+        int fds[2];
+        if (!g_unix_open_pipe(fds, FD_CLOEXEC, nullptr)) {
+            LogLine("on-screen display: no pipe to the helper: %s", std::strerror(errno));
             return false;
         }
-        g_subprocess_wait_async(process_, nullptr, &HelperOsd::Exited, this);
-        return true;
+        input_ = g_unix_output_stream_new(fds[1], TRUE);
+        // The helper closing its end (it ended, wherever it runs) shows here.
+        closedWatch_ = g_unix_fd_add(fds[1], static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP), &HelperOsd::Closed, this);
+        display_ = env.DisplaySummary();
+        if (const char* backend = std::getenv("QZ5_OSD_BACKEND"); backend && *backend)
+            env.vars["QZ5_OSD_BACKEND"] = backend;
+        SessionCommand command{"qz5-osd", {HelperPath()}, {}, fds[0], true};
+        const unsigned generation = ++generation_;
+        StartInSession(std::move(command), env, [this, generation](bool started, GSubprocess* child) {
+            if (generation != generation_) return;
+            if (!started) return Drop();
+            if (child) g_subprocess_wait_async(child, nullptr, &HelperOsd::Exited, this);
+        });
+        return input_ != nullptr;
     }
 
-    static void Exited(GObject* source, GAsyncResult* result, gpointer self) {
+    static gboolean Closed(gint, GIOCondition, gpointer self) {
         auto* osd = static_cast<HelperOsd*>(self);
+        osd->closedWatch_ = 0;
+        LogLine("on-screen display: qz5-osd closed its input");
+        osd->Drop();
+        return G_SOURCE_REMOVE;
+    }
+
+    static void Exited(GObject* source, GAsyncResult* result, gpointer) {
         GSubprocess* process = G_SUBPROCESS(source);
         if (!g_subprocess_wait_finish(process, result, nullptr)) return;
         if (g_subprocess_get_if_exited(process))
@@ -78,17 +126,18 @@ private:
                         : "");
         else if (g_subprocess_get_if_signaled(process))
             LogLine("on-screen display: qz5-osd ended by signal %d", g_subprocess_get_term_sig(process));
-        if (osd->process_ == process) osd->Drop();
     }
 
     void Drop() {
-        if (process_) {
-            g_object_unref(process_);
-            process_ = nullptr;
-        }
+        if (closedWatch_) g_source_remove(closedWatch_);
+        closedWatch_ = 0;
+        g_clear_object(&input_);
     }
 
-    GSubprocess* process_ = nullptr;
+    GOutputStream* input_ = nullptr;
+    std::string display_;  // the session's display when the helper started
+    guint closedWatch_ = 0;
+    unsigned generation_ = 0;
     gint64 lastStart_ = 0;
 };
 

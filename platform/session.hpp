@@ -11,6 +11,8 @@ struct ConsoleSession {
     std::string userName;
     uid_t uid = 0;
     std::string display;     // the session's X display, "" when none
+    std::string type;        // "x11", "wayland", "tty", ... as logind has it
+    std::string runtimeDir;  // the user's runtime folder (XDG_RUNTIME_DIR), "" when unknown
 };
 
 // Fills session; false when there is no session state to read (logind not

@@ -75,40 +75,42 @@ bool ReadConsoleSession(ConsoleSession& session) {
     g_variant_unref(active);
     if (none) return true;  // a seat without a session: nobody is logged in
 
-    const char* iface = "org.freedesktop.login1.Session";
-    bool isUser = false, isActive = false, remote = true, stateActive = false;
-    if (GVariant* v = Property(bus, path.c_str(), iface, "Class", "s")) {
-        isUser = std::string(g_variant_get_string(v, nullptr)) == "user";
-        g_variant_unref(v);
-    }
-    if (GVariant* v = Property(bus, path.c_str(), iface, "Active", "b")) {
-        isActive = g_variant_get_boolean(v);
-        g_variant_unref(v);
-    }
-    if (GVariant* v = Property(bus, path.c_str(), iface, "Remote", "b")) {
-        remote = g_variant_get_boolean(v);
-        g_variant_unref(v);
-    }
-    if (GVariant* v = Property(bus, path.c_str(), iface, "State", "s")) {
-        stateActive = std::string(g_variant_get_string(v, nullptr)) == "active";
-        g_variant_unref(v);
-    }
-    if (GVariant* v = Property(bus, path.c_str(), iface, "Name", "s")) {
-        session.userName = g_variant_get_string(v, nullptr);
-        g_variant_unref(v);
-    }
+    // All of the session's properties in one call.
+    GVariant* all = Call(bus, path.c_str(), "org.freedesktop.DBus.Properties", "GetAll",
+                         g_variant_new("(s)", "org.freedesktop.login1.Session"), "(a{sv})");
+    if (!all) return false;
+    GVariant* props = g_variant_get_child_value(all, 0);
+    g_variant_unref(all);
+    auto text = [props](const char* name) {
+        const gchar* value = nullptr;
+        return g_variant_lookup(props, name, "&s", &value) ? std::string(value) : std::string();
+    };
+    auto flag = [props](const char* name, bool otherwise) {
+        gboolean value = FALSE;
+        return g_variant_lookup(props, name, "b", &value) ? bool(value) : otherwise;
+    };
+    const bool isUser = text("Class") == "user";
+    const bool isActive = flag("Active", false);
+    const bool remote = flag("Remote", true);
+    const bool stateActive = text("State") == "active";
+    session.userName = text("Name");
+    session.display = text("Display");
+    session.type = text("Type");
     bool haveUser = false;
-    if (GVariant* v = Property(bus, path.c_str(), iface, "User", "(uo)")) {
-        guint32 uid = 0;
-        g_variant_get(v, "(u&o)", &uid, nullptr);
+    std::string userPath;
+    guint32 uid = 0;
+    const gchar* object = nullptr;
+    if (g_variant_lookup(props, "User", "(u&o)", &uid, &object)) {
         session.uid = uid;
+        userPath = object;
         haveUser = true;
-        g_variant_unref(v);
     }
-    if (GVariant* v = Property(bus, path.c_str(), iface, "Display", "s")) {
-        session.display = g_variant_get_string(v, nullptr);
-        g_variant_unref(v);
-    }
+    g_variant_unref(props);
+    if (!userPath.empty() && userPath != "/")
+        if (GVariant* v = Property(bus, userPath.c_str(), "org.freedesktop.login1.User", "RuntimePath", "s")) {
+            session.runtimeDir = g_variant_get_string(v, nullptr);
+            g_variant_unref(v);
+        }
     session.loginDone = isUser && haveUser;
     session.onConsole = isActive && !remote && stateActive;
     return true;

@@ -15,6 +15,7 @@ QZ5_PACKAGES=(
   umockdev libumockdev-dev
   dbus python3-dbusmock python3-gi libglib2.0-bin
   libgtk-3-dev xvfb xdotool x11-utils x11-xserver-utils xterm imagemagick xcompmgr
+  libgtk-layer-shell-dev libwayland-dev sway grim gir1.2-gtk-3.0 mutter xwayland
   systemd man-db shared-mime-info util-linux bash-completion
 )
 

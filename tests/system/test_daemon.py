@@ -45,7 +45,8 @@ class LoginWait(WorldTest):
         w.ready(timeout=3)  # polled once a second
         self.assertIn("console user root (uid 0) logged in", w.log_lines())
         self.assertEqual(w.stop_daemon(), 0)
-        self.assertEqual(w.log_lines()[-1], "m_pXMLconfig Release ")
+        # The last of the daemon's own lines (the OSD helper shares its standard error).
+        self.assertEqual([l for l in w.log_lines() if not l.startswith("qz5-osd:")][-1], "m_pXMLconfig Release ")
 
     def test_stops_while_waiting(self):
         w = self.w
@@ -239,7 +240,10 @@ class Robustness(WorldTest):
             w.notify(name, obj, info, bus=bus)
         bus.close()
         r = w.qz5ctl("status", "--timeout", "120")
-        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 2\nlight level: 5\n"), r.stderr)
+        # A random status request still queued may be answered in the same
+        # breath as ours: qz5ctl then prints both replies, the same status.
+        self.assertEqual((r.returncode, set(r.stdout.split("keyboard: ")[1:])),
+                         (0, {"present\nprofile: 2\nlight level: 5\n"}), r.stderr)
         log = "\n".join(w.log_lines())
         self.assertNotIn("runtime error", log)
         self.assertNotIn("Sanitizer", log)

@@ -246,6 +246,91 @@ class DuringADownload(WorldTest):
         self.assertEqual(w.count_log("^qz5d ends with work for the keyboard still queued; it is dropped$"), 1)
 
 
+class SessionLaunch(WorldTest):
+    """Launch keys and the OSD helper as units of the user's service manager,
+    in the environment it holds (the daemon's own has no display), and the
+    direct start when the manager refuses."""
+
+    def start(self, refuse=False, display=""):
+        w = self.w
+        self.marker = w.path("launched")
+        self.script = w.write("bin/recorder.sh", '#!/bin/sh\necho "script $(pwd) $WAYLAND_DISPLAY $QZ5_FROM" '
+                              f'>> {self.marker}\n', 0o755)
+        desktop = w.write("notes.desktop", "[Desktop Entry]\nType=Application\nName=Notes\n"
+                          f"Exec=sh -c 'echo \"desktop $WAYLAND_DISPLAY\" >> {self.marker}'\n")
+        w.write("Setting.xml", settings({1: self.script, 12: desktop}))
+        self.session = [f"DISPLAY={display}", "WAYLAND_DISPLAY=wayland-7", "QZ5_FROM=manager",
+                        f"PATH={os.environ['PATH']}"]
+        w.add_session()
+        w.start_user_manager(self.session, refuse=refuse)
+        w.start_daemon()
+        w.ready()
+        w.emulator("report 8 00 00 f2 00 00 00 00 00")  # profile 2, and its OSD code
+
+    def launched(self, n):
+        def lines():
+            if not os.path.exists(self.marker):
+                return []
+            with open(self.marker) as f:
+                return f.read().splitlines()
+        return wait_for(lambda: lines() if len(lines()) >= n else None, what=f"{n} launches")
+
+    def key(self, number):
+        self.w.emulator(f"report 4 fd {number:02x} 00 00 00 00 00 00")
+
+    def test_units_of_the_users_manager_in_its_environment(self):
+        w = self.w
+        x = XServer()
+        self.addCleanup(x.close)
+        self.start(display=x.display)
+        # The OSD helper runs in a unit, reads its codes through the handed
+        # pipe and shows on the display only the manager knew.
+        wait_for(x.visible_osd, what="the OSD window")
+        self.key(1)
+        self.key(12)
+        bin_dir = os.path.dirname(self.script)
+        self.assertEqual(sorted(self.launched(2)), sorted([f"script {bin_dir} wayland-7 manager", "desktop wayland-7"]))
+        units = {re.sub(r"@[0-9a-f]{16}\.service$", "@R.service", u["name"]): u["properties"] for u in w.units()}
+        self.assertEqual(sorted(units), ["app-qz5d-notes@R.service", "app-qz5d-qz5-osd@R.service",
+                                         "app-qz5d-recorder.sh@R.service"])
+        script = units["app-qz5d-recorder.sh@R.service"]
+        self.assertEqual(script["ExecStart"], [[self.script, [self.script], False]])
+        self.assertEqual(script["WorkingDirectory"], bin_dir)
+        self.assertEqual((script["Slice"], script["ExitType"]), ("app.slice", "cgroup"))
+        self.assertIn("WAYLAND_DISPLAY=wayland-7", script["Environment"])
+        self.assertEqual(units["app-qz5d-notes@R.service"]["ExecStart"][0][1][:2], ["sh", "-c"])
+        osd = units["app-qz5d-qz5-osd@R.service"]
+        self.assertEqual((osd["StandardInputFileDescriptor"], osd["StandardErrorFileDescriptor"]), ("fd", "fd"))
+        # The display is logged once; a new one is found by the next launch.
+        summary = f"^session display: WAYLAND_DISPLAY=wayland-7 DISPLAY={x.display} .*from the user's service manager$"
+        self.assertEqual(w.count_log(summary), 1)
+        w.set_manager_environment([l.replace("wayland-7", "wayland-8") for l in self.session])
+        self.key(1)
+        self.assertEqual(self.launched(3)[-1], f"script {bin_dir} wayland-8 manager")
+        w.wait_log(f"^session display: WAYLAND_DISPLAY=wayland-8 DISPLAY={x.display} ")
+
+    def test_a_display_that_comes_after_the_daemon_is_found_by_the_next_code(self):
+        w = self.w
+        self.start()  # the manager knows no X display yet: the helper finds nothing to show on
+        w.wait_log("^on-screen display: (qz5-osd closed its input|the helper is gone)")
+        x = XServer()
+        self.addCleanup(x.close)
+        w.set_manager_environment(self.session[1:] + [f"DISPLAY={x.display}"])
+        w.qz5ctl("osd", "0xF3", check=True)
+        wait_for(x.visible_osd, what="the OSD on the display that came later")
+        w.wait_log(f"^session display: WAYLAND_DISPLAY=wayland-7 DISPLAY={x.display} ")
+
+    def test_a_refusing_manager_leaves_the_direct_start_in_its_environment(self):
+        w = self.w
+        self.start(refuse=True)
+        self.key(1)
+        self.assertEqual(self.launched(1), [f"script {os.path.dirname(self.script)} wayland-7 manager"])
+        w.wait_log(r"^the user's service manager did not start recorder.sh \(org.freedesktop.DBus.Error."
+                   r"PropertyReadOnly: .*\); starting it directly$")
+        w.wait_log(r"^started recorder.sh as process \d+$")
+        self.assertEqual(w.units(), [])
+
+
 class OnScreenDisplay(WorldTest):
     """The OSD through the daemon on a private X server, and the daemon
     outliving the display."""

@@ -4,6 +4,7 @@ keyboard, qz5d under it, and qz5ctl. Every wait has a deadline; nothing
 sleeps a fixed time to let the daemon catch up."""
 
 import glob
+import json
 import os
 import queue
 import re
@@ -139,6 +140,35 @@ class World:
 
     def add_seat(self):
         self.logind().AddSeat("seat0")
+
+    def start_user_manager(self, environment=(), refuse=False):
+        """The user's service manager on the session bus (a dbusmock template
+        that runs what it is asked to); returns the file its units are
+        logged to, one JSON line each."""
+        log = self.path("units.log")
+        template = os.path.join(os.path.dirname(os.path.abspath(__file__)), "user_manager_template.py")
+        params = json.dumps({"log": log, "environment": list(environment), "refuse": refuse})
+        self.spawn(["/usr/bin/python3", "-m", "dbusmock", "--template", template, "-p", params],
+                   stdout=subprocess.DEVNULL, stderr=self.file("user-manager.err"))
+        bus = self.session_bus()
+        wait_for(lambda: bus.name_has_owner("org.freedesktop.systemd1"), what="the user's service manager")
+        bus.close()
+        return log
+
+    def set_manager_environment(self, environment):
+        bus = self.session_bus()
+        manager = dbus.Interface(bus.get_object("org.freedesktop.systemd1", "/org/freedesktop/systemd1"),
+                                 "org.freedesktop.DBus.Properties")
+        manager.Set("org.freedesktop.systemd1.Manager", "Environment", dbus.Array(environment, signature="s"))
+        bus.close()
+
+    def units(self):
+        """The units the user's service manager started, oldest first."""
+        try:
+            with open(self.path("units.log")) as f:
+                return [json.loads(l) for l in f]
+        except FileNotFoundError:
+            return []
 
     # --- an X display ----------------------------------------------------------
 
