@@ -3,6 +3,7 @@
 // launch key is assigned to. Nothing here sends anything to the keyboard.
 #include <cstring>
 
+#include "config/utf8.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/launch.hpp"
 #include "platform/log.hpp"
@@ -10,36 +11,6 @@
 namespace {
 
 constexpr uint8_t kLaunchKey = 0xFD;
-
-// Whether text is well-formed UTF-8 (no overlong forms, surrogates or code
-// points above U+10FFFF).
-bool ValidUtf8(const char* text) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
-    while (*s) {
-        int extra;
-        uint32_t cp;
-        if (*s < 0x80) {
-            ++s;
-            continue;
-        } else if ((*s & 0xE0) == 0xC0) {
-            extra = 1, cp = *s & 0x1F;
-        } else if ((*s & 0xF0) == 0xE0) {
-            extra = 2, cp = *s & 0x0F;
-        } else if ((*s & 0xF8) == 0xF0) {
-            extra = 3, cp = *s & 0x07;
-        } else {
-            return false;
-        }
-        for (int i = 1; i <= extra; ++i) {
-            if ((s[i] & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (s[i] & 0x3F);
-        }
-        static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        s += extra + 1;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -85,7 +56,7 @@ void Preferences::OpenLaunchPro(int keyNumber) {
     const _TKEY_INFO& key = i >= kTKeyCount ? p.MAPPINGKEYINFO[i - kTKeyCount] : p.TKEYINFO[i];
     char path[sizeof key.LAUNCHPATH + 1] = {};
     std::memcpy(path, key.LAUNCHPATH, sizeof key.LAUNCHPATH);  // terminated even if the record is not
-    if (!ValidUtf8(path)) return;
+    if (!IsUtf8(path)) return;
     Launcher& launcher = CurrentLauncher();
     if (path[0] != '\0' && launcher.Exists(path)) launcher.Open(path);
 }

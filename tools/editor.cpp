@@ -16,6 +16,8 @@
 #include <memory>
 #include <sstream>
 
+#include "config/settings_schema.hpp"
+#include "config/utf8.hpp"
 #include "config/xmlconfig.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/file_io.hpp"
@@ -98,11 +100,9 @@ std::string CheckedText(const std::string& s, const std::string& what, bool layo
                       std::to_string(kTextSize - 1) + " fit");
     for (size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
         const bool control = (c < 0x20 || c == 0x7F) && !(layoutControls && (c == '\t' || c == '\n' || c == '\r'));
-        bool ok = len != 0 && i + len <= s.size() && !control && c != 0xC0 && c != 0xC1 && c <= 0xF4;
-        for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-        if (!ok) throw Refusal(what + " holds a control character or is not UTF-8");
+        const size_t len = Utf8SequenceAt(s, i);
+        if (len == 0 || control) throw Refusal(what + " holds a control character or is not UTF-8");
         i += len;
     }
     return s;
@@ -150,17 +150,25 @@ Change ProfileChange(int p, std::function<void(_QZ5_PROFILE&)> edit) {
     return c;
 }
 
+// The lighting's settings are the light dictionary's: numbers (the style)
+// by their words, the on/off zones by theirs or all at once with "zones".
 Change SetLight(const Words& w) {
+    std::vector<const SettingEntry*> numbers, zones;
+    for (const SettingEntry& e : SettingEntries(SettingDict::Light)) (e.max > 1 ? numbers : zones).push_back(&e);
+    Words clauses;
+    for (const SettingEntry* e : numbers) clauses.push_back(e->word);
+    clauses.push_back("zones");
+    for (const SettingEntry* e : zones) clauses.push_back(e->word);
     std::vector<std::function<void(_QZ5_LIGHT&)>> edits;
     for (size_t i = 2; i < w.size() || edits.empty(); i += 2) {
-        static const Words kClauses = {"style", "zones", "wasd", "arrows", "numbers", "flag"};
-        const size_t clause = Choose(Arg(w, i, "what to set: style, zones or a zone"), kClauses, "light setting");
-        const std::string& value = Arg(w, i + 1, "the value of " + kClauses[clause]);
-        if (clause == 0) {
-            const uint32_t style = NumberIn(value, 0, 4, "the light style");
-            edits.push_back([style](_QZ5_LIGHT& l) { l.LIGHT_STYLE = style; });
-        } else if (clause == 1) {
-            uint32_t lit[4] = {};
+        const size_t clause = Choose(Arg(w, i, "what to set: style, zones or a zone"), clauses, "light setting");
+        const std::string& value = Arg(w, i + 1, "the value of " + clauses[clause]);
+        if (clause < numbers.size()) {
+            const SettingEntry* e = numbers[clause];
+            const uint32_t v = NumberIn(value, 0, e->max, std::string("the light ") + e->word);
+            edits.push_back([e, v](_QZ5_LIGHT& l) { IntegerField(&l, *e) = v; });
+        } else if (clause == numbers.size()) {
+            std::vector<uint32_t> lit(zones.size());
             if (Lower(value) != "none") {
                 for (size_t pos = 0; pos <= value.size();) {
                     const size_t comma = std::min(value.find(',', pos), value.size());
@@ -168,15 +176,13 @@ Change SetLight(const Words& w) {
                     pos = comma + 1;
                 }
             }
-            edits.push_back([=](_QZ5_LIGHT& l) {
-                l.WASDLIGHT = lit[0], l.DIRECTLIGHT = lit[1], l.NUMBERLIGHT = lit[2], l.PELLFLAGLIGHT = lit[3];
+            edits.push_back([zones, lit](_QZ5_LIGHT& l) {
+                for (size_t z = 0; z < zones.size(); ++z) IntegerField(&l, *zones[z]) = lit[z];
             });
         } else {
+            const SettingEntry* e = zones[clause - numbers.size() - 1];
             const uint32_t on = static_cast<uint32_t>(Choose(value, {"off", "on"}, "zone state"));
-            uint32_t _QZ5_LIGHT::*const fields[] = {&_QZ5_LIGHT::WASDLIGHT, &_QZ5_LIGHT::DIRECTLIGHT,
-                                                    &_QZ5_LIGHT::NUMBERLIGHT, &_QZ5_LIGHT::PELLFLAGLIGHT};
-            const auto field = fields[clause - 2];
-            edits.push_back([=](_QZ5_LIGHT& l) { l.*field = on; });
+            edits.push_back([e, on](_QZ5_LIGHT& l) { IntegerField(&l, *e) = on; });
         }
     }
     Change c;
