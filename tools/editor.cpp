@@ -19,9 +19,8 @@
 #include "config/settings_schema.hpp"
 #include "config/utf8.hpp"
 #include "config/xmlconfig.hpp"
-#include "keyboard/preferences.hpp"
+#include "keyboard/encoding.hpp"
 #include "platform/file_io.hpp"
-#include "tools/bus_commands.hpp"
 #include "tools/macro_text.hpp"
 #include "tools/profile_text.hpp"
 #include "tools/settings_summary.hpp"
@@ -66,6 +65,8 @@ const char* const kEditorUsage =
 namespace {
 
 using Words = std::vector<std::string>;
+
+EditorApply g_apply = nullptr;
 
 // A usage mistake or a refused edit: the file is left alone, exit 2.
 struct Refusal : std::runtime_error {
@@ -520,7 +521,8 @@ int Edit(const Options& o, const Change& c) {
     if (!o.apply) return 0;
     Words bus = c.apply;
     if (o.noWait) bus.push_back("--no-wait");
-    return RunBusCommand(bus);
+    if (!g_apply) throw Failure("--apply: this program cannot reach qz5d");
+    return g_apply(bus);
 }
 
 // Whether the keyboard sends something for a macOS key code.
@@ -597,6 +599,8 @@ int Run(const Words& args) {
 }
 
 }  // namespace
+
+void SetEditorApply(EditorApply apply) { g_apply = apply; }
 
 bool IsEditorCommand(const std::vector<std::string>& args) {
     size_t i = 0;

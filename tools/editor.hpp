@@ -16,3 +16,9 @@ bool IsEditorCommand(const std::vector<std::string>& args);
 int RunEditorCommand(const std::vector<std::string>& args);
 
 extern const char* const kEditorUsage;
+
+// How --apply reaches a running qz5d: given the words of the change command
+// (as `qz5ctl apply 2 --save` takes them), it returns that command's exit
+// status. qz5ctl gives its bus commands; without one, --apply fails.
+using EditorApply = int (*)(const std::vector<std::string>& command);
+void SetEditorApply(EditorApply apply);
