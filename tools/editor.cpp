@@ -494,29 +494,39 @@ Options SplitOptions(const Words& args) {
     return o;
 }
 
+// Under the edit lock: loads the file, edits the record and writes it back,
+// keeping its foreign entries. checked: the profiles (each with a key counted
+// as playing its macro, or -1) whose macro memory must hold the change; one
+// that would overflow and grow refuses it. notes gets what the load found.
+void EditLocked(const std::string& file, const std::function<void(_QZ5_CONFIG&)>& edit,
+                const std::vector<std::pair<int, int>>& checked, std::vector<std::string>& notes) {
+    const std::string target = ThroughLinks(file);
+    EditLock lock(target);
+    std::string text;
+    std::string note;
+    auto rec = Load(target, text, note);
+    if (!note.empty()) notes.insert(notes.begin(), note);
+    std::vector<uint32_t> before;
+    for (const auto& [p, key] : checked) before.push_back(MemoryUse(rec->PROFILE[p], key));
+    edit(*rec);
+    for (size_t i = 0; i < checked.size(); ++i) {
+        const auto [p, key] = checked[i];
+        const uint32_t after = MemoryUse(rec->PROFILE[p], key);
+        if (after > static_cast<uint32_t>(kMacroStreamSize) && after > before[i])
+            throw Refusal("profile " + std::to_string(p + 1) + "'s keys would take " + std::to_string(after) +
+                          " bytes of the keyboard's " + std::to_string(kMacroStreamSize) + "-byte macro memory, " +
+                          std::to_string(after - kMacroStreamSize) + " bytes over; nothing changed");
+    }
+    const ForeignEntries foreign = ReadForeignEntries(text);
+    if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
+        throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
+}
+
 int Edit(const Options& o, const Change& c) {
     std::vector<std::string> notes = c.notes;  // said once the change is made: a refusal is one line
-    {
-        const std::string target = ThroughLinks(o.file);
-        EditLock lock(target);
-        std::string text;
-        std::string note;
-        auto rec = Load(target, text, note);
-        if (!note.empty()) notes.insert(notes.begin(), note);
-        const uint32_t before = c.profile >= 0 ? MemoryUse(rec->PROFILE[c.profile], c.macroKey) : 0;
-        c.edit(*rec);
-        if (c.profile >= 0) {
-            const uint32_t after = MemoryUse(rec->PROFILE[c.profile], c.macroKey);
-            if (after > static_cast<uint32_t>(kMacroStreamSize) && after > before)
-                throw Refusal("profile " + std::to_string(c.profile + 1) + "'s keys would take " +
-                              std::to_string(after) + " bytes of the keyboard's " +
-                              std::to_string(kMacroStreamSize) + "-byte macro memory, " +
-                              std::to_string(after - kMacroStreamSize) + " bytes over; nothing changed");
-        }
-        const ForeignEntries foreign = ReadForeignEntries(text);
-        if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
-            throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
-    }
+    std::vector<std::pair<int, int>> checked;
+    if (c.profile >= 0) checked.emplace_back(c.profile, c.macroKey);
+    EditLocked(o.file, c.edit, checked, notes);
     for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s\n", n.c_str());
     if (!o.apply) return 0;
     Words bus = c.apply;
@@ -601,6 +611,32 @@ int Run(const Words& args) {
 }  // namespace
 
 void SetEditorApply(EditorApply apply) { g_apply = apply; }
+
+Result<std::unique_ptr<_QZ5_CONFIG>> LoadSettingsFile(const std::string& path) {
+    try {
+        std::string text, note;
+        return Load(ThroughLinks(path), text, note);
+    } catch (const std::runtime_error& e) {
+        return Result<std::unique_ptr<_QZ5_CONFIG>>::Fail(e.what());
+    }
+}
+
+Result<std::vector<std::string>> EditSettingsFile(const std::string& path,
+                                                  const std::function<Result<>(_QZ5_CONFIG&)>& change) {
+    using Out = Result<std::vector<std::string>>;
+    try {
+        std::vector<std::string> notes;
+        EditLocked(
+            path,
+            [&](_QZ5_CONFIG& rec) {
+                if (Result<> r = change(rec); !r) throw Refusal(r.error());
+            },
+            {{0, -1}, {1, -1}, {2, -1}}, notes);
+        return notes;
+    } catch (const std::runtime_error& e) {  // Refusal, Failure, WordError
+        return Out::Fail(e.what());
+    }
+}
 
 bool IsEditorCommand(const std::vector<std::string>& args) {
     size_t i = 0;
