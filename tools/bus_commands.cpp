@@ -235,6 +235,10 @@ int Monitor(const std::vector<std::string>& a) {
 
 void StatusReply(NotificationCenter*, void*, const std::string&, const std::string&,
                  const UserInfo& info) {
+    // Replies to other requests may arrive in the same dispatch: one is printed.
+    static bool answered = false;
+    if (answered) return;
+    answered = true;
     std::printf("keyboard: %s\nprofile: %d\nlight level: %d\n",
                 ReadUserInfoInt(info, "IsHaved") != 0 ? "present" : "absent",
                 ReadUserInfoInt(info, "ProfileNumber"), ReadUserInfoInt(info, "LightLev"));
