@@ -157,10 +157,16 @@ int main(int argc, char** argv) {
         }
     } else {
         gdk_set_allowed_backends(g_backend == OsdBackend::LayerShell ? "wayland" : "x11");
+        const char* kind = g_backend == OsdBackend::LayerShell ? "Wayland" : "X";
         if (!gtk_init_check(&argc, &argv)) {
-            std::fprintf(stderr, "qz5-osd: no %s display to show the on-screen display on\n",
-                         g_backend == OsdBackend::LayerShell ? "Wayland" : "X");
-            return kOsdNoDisplayStatus;
+            // A DISPLAY left behind by a session that is gone: the desktop's
+            // notifications may still reach the user.
+            if (wanted != OsdBackend::Auto || !SessionBus() || !OsdNotification::Available(SessionBus())) {
+                std::fprintf(stderr, "qz5-osd: no %s display to show the on-screen display on\n", kind);
+                return kOsdNoDisplayStatus;
+            }
+            std::fprintf(stderr, "qz5-osd: the %s display cannot be opened; choosing notifications\n", kind);
+            g_backend = OsdBackend::Notification;
         }
     }
     std::fprintf(stderr, "qz5-osd: showing on %s%s\n", OsdBackendName(g_backend),

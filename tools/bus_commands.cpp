@@ -233,6 +233,10 @@ int Monitor(const std::vector<std::string>& a) {
 
 void StatusReply(NotificationCenter*, void*, const std::string&, const std::string&,
                  const UserInfo& info) {
+    // Replies to other requests may arrive in the same dispatch: one is printed.
+    static bool answered = false;
+    if (answered) return;
+    answered = true;
     std::printf("keyboard: %s\nprofile: %d\nlight level: %d\n",
                 ReadUserInfoInt(info, qz5::kKeyIsHaved) != 0 ? "present" : "absent",
                 ReadUserInfoInt(info, qz5::kKeyProfileNumber), ReadUserInfoInt(info, qz5::kKeyLightLev));

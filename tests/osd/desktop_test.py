@@ -212,6 +212,9 @@ def notification_part(runtime):
     run = lambda args, **e: subprocess.run([OSD, *args], input=b"", capture_output=True, env=dict(env, **e))
     r = run(["--backend", "x11"])
     check("a forced backend that cannot open exits 3", r.returncode == 3 and b"no X display" in r.stderr, r)
+    r = run([], DISPLAY=":7399")  # names no X server
+    check("an X display that cannot be opened falls back to notifications",
+          r.returncode == 0 and b"showing on notification\n" in r.stderr, r)
     r = run([], QZ5_OSD_BACKEND="notification")
     check("QZ5_OSD_BACKEND forces a backend", r.returncode == 0 and b"showing on notification (as asked)" in r.stderr, r)
     r = run(["--backend", "window"])
