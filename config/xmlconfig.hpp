@@ -41,9 +41,6 @@ public:
     bool ReadFileInto(const std::string& path, _QZ5_CONFIG& rec);
 
 private:
-    void ReadProfile(_QZ5_PROFILE& profile);
-    void ReadKeyInfo(pugi::xml_node dict, _TKEY_INFO& key);
-
     // Cursors while a file is read, one per nesting level.
     pugi::xml_node pConfig;
     pugi::xml_node pProfile;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/settings_schema.hpp"
 #include "config/xmlconfig.hpp"
 #include "platform/file_io.hpp"
 
@@ -71,19 +72,6 @@ void ReadText(pugi::xml_node v, char (&out)[kTextSize]) {
     if (n < text.size() && text[n] != '\0')
         while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
     std::memcpy(out, text.data(), n);
-}
-
-// "PREFIX_n" with n a decimal number without leading zeros, 1 to max; 0 otherwise.
-int IndexedKey(std::string_view key, std::string_view prefix, int max) {
-    if (key.size() <= prefix.size() || key.substr(0, prefix.size()) != prefix) return 0;
-    const std::string_view digits = key.substr(prefix.size());
-    if (digits[0] == '0' || digits.size() > 6) return 0;
-    int n = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return 0;
-        n = n * 10 + (c - '0');
-    }
-    return n <= max ? n : 0;
 }
 
 // The element after n, skipping character data between elements.
@@ -202,6 +190,80 @@ bool xmlconfig::LoadConfigFile() {
     return true;
 }
 
+namespace {
+
+// Reads dictionaries into the record as the schema lays them out.
+class SchemaReader {
+public:
+    explicit SchemaReader(pugi::xml_node* const (&cursors)[kSettingDictCount]) : cursors_(cursors) {}
+
+    // Reads dict (a null node reads as an empty dictionary) into the part of
+    // the record at base. Missing integers read 0 and missing texts "".
+    void Read(SettingDict kind, pugi::xml_node dict, void* base) {
+        const int k = static_cast<int>(kind);
+        if (cursors_[k]) *cursors_[k] = dict;
+        const auto entries = SettingEntries(kind);
+        // The value node of every entry read in the first pass, one slot each;
+        // entries counted by another field are looked up once that is read.
+        std::vector<pugi::xml_node>& slots = slots_[k];
+        size_t first[16];
+        size_t total = 0;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            first[i] = total;
+            if (entries[i].countFrom < 0) total += static_cast<size_t>(std::max(entries[i].count, 1));
+        }
+        slots.assign(total, pugi::xml_node());
+        ForEachPair(dict, [&](std::string_view key, pugi::xml_node v) {
+            int index = 0;
+            const SettingEntry* e = FindSetting(kind, key, &index);
+            if (!e || e->countFrom >= 0) return;
+            slots[first[static_cast<size_t>(e - entries.data())] + static_cast<size_t>(index)] =
+                e->kind == SettingKind::Dict ? DictOrNull(v) : v;
+        });
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const SettingEntry& e = entries[i];
+            if (e.countFrom >= 0) continue;
+            for (int n = 0; n < std::max(e.count, 1); ++n) {
+                const pugi::xml_node v = slots_[k][first[i] + static_cast<size_t>(n)];
+                switch (e.kind) {
+                    case SettingKind::Integer: IntegerField(base, e, n) = Limited(e, ReadU32(v)); break;
+                    case SettingKind::Text: ReadText(v, TextField(base, e, n)); break;
+                    case SettingKind::Dict: Read(e.dict, v, DictField(base, e, n)); break;
+                }
+            }
+        }
+        for (const SettingEntry& e : entries) {
+            if (e.countFrom < 0) continue;
+            const int inUse = EntriesInUse(base, entries, e);
+            if (inUse == 0) continue;
+            std::vector<pugi::xml_node> nodes(static_cast<size_t>(inUse));
+            ForEachPair(dict, [&](std::string_view key, pugi::xml_node v) {
+                int index = 0;
+                if (FindSetting(kind, key, &index) == &e && index < inUse)
+                    nodes[static_cast<size_t>(index)] = e.kind == SettingKind::Dict ? DictOrNull(v) : v;
+            });
+            for (int n = 0; n < inUse; ++n) Read(e.dict, nodes[static_cast<size_t>(n)], DictField(base, e, n));
+        }
+    }
+
+private:
+    static uint32_t Limited(const SettingEntry& e, uint32_t v) {
+        if (v <= e.max) return v;
+        switch (e.aboveMax) {
+            case AboveMax::Kept: return v;
+            case AboveMax::ReadsZero: return 0;
+            case AboveMax::ReadsMax: return e.max;
+        }
+        return v;
+    }
+
+    pugi::xml_node* const (&cursors_)[kSettingDictCount];
+    // A dictionary never holds one of its own kind, so one scratch list per kind will do.
+    std::vector<pugi::xml_node> slots_[kSettingDictCount];
+};
+
+}  // namespace
+
 bool xmlconfig::ReadFileInto(const std::string& path, _QZ5_CONFIG& rec) {
     // pugixml parses in place and keeps pointers into this buffer.
     std::string buffer;
@@ -211,117 +273,14 @@ bool xmlconfig::ReadFileInto(const std::string& path, _QZ5_CONFIG& rec) {
     if (!doc.load_buffer_inplace(buffer.data(), buffer.size(), kParseOptions)) return false;
     if (!IsPropertyListDict(doc)) return false;
 
-    pConfig = doc.document_element().find_child(
-        [](pugi::xml_node c) { return c.type() == pugi::node_element; });
-    pugi::xml_node profiles[kProfileCount];
-    pugi::xml_node profileId, gameMode;
-    pLightInfo = pugi::xml_node();
-    ForEachPair(pConfig, [&](std::string_view key, pugi::xml_node v) {
-        if (key == "PROFILE_ID") profileId = v;
-        else if (key == "GAME_MODE") gameMode = v;
-        else if (key == "LIGHT_OPTION") pLightInfo = DictOrNull(v);
-        else if (int p = IndexedKey(key, "PROFILE_", kProfileCount)) profiles[p - 1] = DictOrNull(v);
-    });
-
-    // A profile number the record cannot hold selects the first profile.
-    rec.PROFILE_ID = ReadU32(profileId);
-    if (rec.PROFILE_ID >= kProfileCount) rec.PROFILE_ID = 0;
-    rec.GAME_MODE = ReadU32(gameMode);
-
-    pugi::xml_node light[5];
-    ForEachPair(pLightInfo, [&](std::string_view key, pugi::xml_node v) {
-        if (key == "LIGHT_STYLE") light[0] = v;
-        else if (key == "WASDLIGHT") light[1] = v;
-        else if (key == "DIRECTLIGHT") light[2] = v;
-        else if (key == "NUMBERLIGHT") light[3] = v;
-        else if (key == "PELLFLAGLIGHT") light[4] = v;
-    });
-    rec.LIGHT_OPTION.LIGHT_STYLE = ReadU32(light[0]);
-    rec.LIGHT_OPTION.WASDLIGHT = ReadU32(light[1]);
-    rec.LIGHT_OPTION.DIRECTLIGHT = ReadU32(light[2]);
-    rec.LIGHT_OPTION.NUMBERLIGHT = ReadU32(light[3]);
-    rec.LIGHT_OPTION.PELLFLAGLIGHT = ReadU32(light[4]);
-
-    for (int p = 0; p < kProfileCount; ++p) {
-        pProfile = profiles[p];
-        ReadProfile(rec.PROFILE[p]);
-    }
+    pugi::xml_node* const cursors[kSettingDictCount] = {&pConfig, &pLightInfo, &pProfile, &pTKey_info,
+                                                        &pMacroInfo, &pKeymapInfo, &pInstantInfo};
+    pMappingKey_info = pugi::xml_node();
+    SchemaReader reader(cursors);
+    reader.Read(SettingDict::Root,
+                doc.document_element().find_child([](pugi::xml_node c) { return c.type() == pugi::node_element; }),
+                &rec);
     return true;
-}
-
-void xmlconfig::ReadProfile(_QZ5_PROFILE& profile) {
-    pugi::xml_node keys[kKeySlotCount];
-    pugi::xml_node tkeys[kTKeyCount];
-    pugi::xml_node mkeys[kMappingKeyCount];
-    pInstantInfo = pugi::xml_node();
-    ForEachPair(pProfile, [&](std::string_view key, pugi::xml_node v) {
-        if (int k = IndexedKey(key, "KEY_", kKeySlotCount)) keys[k - 1] = v;
-        else if (int t = IndexedKey(key, "TKEYINFO_", kTKeyCount)) tkeys[t - 1] = DictOrNull(v);
-        else if (int m = IndexedKey(key, "MAPPINGKEYINFO_", kMappingKeyCount)) mkeys[m - 1] = DictOrNull(v);
-        else if (key == "INSTANT_SHIFT") pInstantInfo = DictOrNull(v);
-    });
-    for (int k = 0; k < kKeySlotCount; ++k) profile.KEY[k] = ReadU32(keys[k]);
-    for (int t = 0; t < kTKeyCount; ++t) {
-        pTKey_info = tkeys[t];
-        ReadKeyInfo(pTKey_info, profile.TKEYINFO[t]);
-    }
-    for (int m = 0; m < kMappingKeyCount; ++m) {
-        pMappingKey_info = mkeys[m];
-        ReadKeyInfo(pMappingKey_info, profile.MAPPINGKEYINFO[m]);
-    }
-    pugi::xml_node pre, next;
-    ForEachPair(pInstantInfo, [&](std::string_view key, pugi::xml_node v) {
-        if (key == "PREKEY") pre = v;
-        else if (key == "NEXTKEY") next = v;
-    });
-    profile.INSTANT_SHIFT.PREKEY = ReadU32(pre);
-    profile.INSTANT_SHIFT.NEXTKEY = ReadU32(next);
-}
-
-void xmlconfig::ReadKeyInfo(pugi::xml_node dict, _TKEY_INFO& key) {
-    pugi::xml_node funcId, launchPath, singleKey, mapKey;
-    pMacroInfo = pugi::xml_node();
-    ForEachPair(dict, [&](std::string_view k, pugi::xml_node v) {
-        if (k == "FUNCID") funcId = v;
-        else if (k == "LAUNCHPATH") launchPath = v;
-        else if (k == "SINGLE_KEYCODE") singleKey = v;
-        else if (k == "MAPKEY_KEYCODE") mapKey = v;
-        else if (k == "MACRO") pMacroInfo = DictOrNull(v);
-    });
-    key.FUNCID = ReadU32(funcId);
-    ReadText(launchPath, key.LAUNCHPATH);
-    key.SINGLE_KEYCODE = ReadU32(singleKey);
-    key.MAPKEY_KEYCODE = ReadU32(mapKey);
-
-    _MACRO_INFO& macro = key.MACRO;
-    pugi::xml_node name, length, repeatOption, repeatTimes;
-    ForEachPair(pMacroInfo, [&](std::string_view k, pugi::xml_node v) {
-        if (k == "MACRONAME") name = v;
-        else if (k == "LENGTH") length = v;
-        else if (k == "REPEAT_OPTION") repeatOption = v;
-        else if (k == "REPEAT_TIMES") repeatTimes = v;
-    });
-    ReadText(name, macro.MACRONAME);
-    // A macro longer than the record holds keeps its first kMacroStepMax steps.
-    macro.LENGTH = std::min<uint32_t>(ReadU32(length), kMacroStepMax);
-    macro.REPEAT_OPTION = ReadU32(repeatOption);
-    macro.REPEAT_TIMES = ReadU32(repeatTimes);
-    if (macro.LENGTH == 0) return;
-
-    std::vector<pugi::xml_node> steps(macro.LENGTH);
-    ForEachPair(pMacroInfo, [&](std::string_view k, pugi::xml_node v) {
-        if (int i = IndexedKey(k, "KEYMAP_", static_cast<int>(macro.LENGTH))) steps[i - 1] = DictOrNull(v);
-    });
-    for (uint32_t i = 0; i < macro.LENGTH; ++i) {
-        pKeymapInfo = steps[i];
-        pugi::xml_node code, flag;
-        ForEachPair(pKeymapInfo, [&](std::string_view k, pugi::xml_node v) {
-            if (k == "KEYCODE") code = v;
-            else if (k == "KEYFLAG") flag = v;
-        });
-        macro.KEYMAP[i].KEYCODE = ReadU32(code);
-        macro.KEYMAP[i].KEYFLAG = ReadU32(flag);
-    }
 }
 
 std::optional<std::string> xmlconfig::GetSubString(size_t* pos, const std::string& srcString) {
@@ -335,51 +294,13 @@ std::optional<std::string> xmlconfig::GetSubString(size_t* pos, const std::strin
 
 namespace {
 
-// The dictionaries the record is read from, and the keys the record holds in each.
-enum class DictKind { Root, Light, Profile, KeyInfo, Macro, Step, Shift, None };
-
-// What the record makes of key in a dictionary of this kind: DictKind::None
-// when the record does not hold it; for a key it holds, the kind of
-// dictionary its value is read as, None for a leaf.
-std::optional<DictKind> OwnedKey(DictKind kind, std::string_view key) {
-    auto any = [&](std::initializer_list<std::string_view> names) {
-        for (auto n : names)
-            if (key == n) return true;
-        return false;
-    };
-    switch (kind) {
-        case DictKind::Root:
-            if (any({"PROFILE_ID", "GAME_MODE"})) return DictKind::None;
-            if (key == "LIGHT_OPTION") return DictKind::Light;
-            if (IndexedKey(key, "PROFILE_", kProfileCount)) return DictKind::Profile;
-            break;
-        case DictKind::Light:
-            if (any({"LIGHT_STYLE", "WASDLIGHT", "DIRECTLIGHT", "NUMBERLIGHT", "PELLFLAGLIGHT"})) return DictKind::None;
-            break;
-        case DictKind::Profile:
-            if (IndexedKey(key, "KEY_", kKeySlotCount)) return DictKind::None;
-            if (IndexedKey(key, "TKEYINFO_", kTKeyCount) || IndexedKey(key, "MAPPINGKEYINFO_", kMappingKeyCount))
-                return DictKind::KeyInfo;
-            if (key == "INSTANT_SHIFT") return DictKind::Shift;
-            break;
-        case DictKind::KeyInfo:
-            if (any({"FUNCID", "LAUNCHPATH", "SINGLE_KEYCODE", "MAPKEY_KEYCODE"})) return DictKind::None;
-            if (key == "MACRO") return DictKind::Macro;
-            break;
-        case DictKind::Macro:
-            if (any({"MACRONAME", "LENGTH", "REPEAT_OPTION", "REPEAT_TIMES"})) return DictKind::None;
-            if (IndexedKey(key, "KEYMAP_", kMacroStepMax)) return DictKind::Step;
-            break;
-        case DictKind::Step:
-            if (any({"KEYCODE", "KEYFLAG"})) return DictKind::None;
-            break;
-        case DictKind::Shift:
-            if (any({"PREKEY", "NEXTKEY"})) return DictKind::None;
-            break;
-        case DictKind::None:
-            break;
-    }
-    return std::nullopt;
+// What the record makes of key in a dictionary of this kind: nothing when
+// the record does not hold it; for a key it holds, the kind of dictionary its
+// value is read as, none for a leaf.
+std::optional<std::optional<SettingDict>> OwnedKey(SettingDict kind, std::string_view key) {
+    const SettingEntry* e = FindSetting(kind, key);
+    if (!e) return std::nullopt;
+    return e->kind == SettingKind::Dict ? std::optional<SettingDict>(e->dict) : std::nullopt;
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -392,7 +313,7 @@ struct StringWriter : pugi::xml_writer {
 // deep in the writer's indentation) and of the dictionaries below it that the
 // record is read from. Of a key the record holds more than once, the last
 // occurrence is the one read, and the one walked.
-void CollectForeign(pugi::xml_node dict, DictKind kind, const std::string& path, unsigned depth,
+void CollectForeign(pugi::xml_node dict, SettingDict kind, const std::string& path, unsigned depth,
                     ForeignEntries& out) {
     std::map<std::string, pugi::xml_node> children;
     for (pugi::xml_node k = dict.child("key"); k; k = k.next_sibling("key")) {
@@ -401,7 +322,7 @@ void CollectForeign(pugi::xml_node dict, DictKind kind, const std::string& path,
         const std::string key = k.first_child() ? TextOf(k) : std::string(k.value());
         const auto owned = OwnedKey(kind, key);
         if (owned) {
-            if (*owned != DictKind::None) children[key] = DictOrNull(v);
+            if (*owned) children[key] = DictOrNull(v);
             continue;
         }
         StringWriter w(out[path]);
@@ -411,7 +332,7 @@ void CollectForeign(pugi::xml_node dict, DictKind kind, const std::string& path,
     }
     for (const auto& [key, child] : children) {
         if (!child) continue;
-        const DictKind childKind = *OwnedKey(kind, key);
+        const SettingDict childKind = **OwnedKey(kind, key);
         CollectForeign(child, childKind, path.empty() ? key : path + "/" + key, depth + 1, out);
     }
 }
@@ -427,6 +348,6 @@ ForeignEntries ReadForeignEntries(const std::string& xml) {
         return out;
     const pugi::xml_node root =
         doc.document_element().find_child([](pugi::xml_node c) { return c.type() == pugi::node_element; });
-    CollectForeign(root, DictKind::Root, "", 1, out);
+    CollectForeign(root, SettingDict::Root, "", 1, out);
     return out;
 }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "config/build_config.hpp"
+#include "config/settings_schema.hpp"
+#include "config/utf8.hpp"
 #include "config/xmlconfig.hpp"
 #include "platform/file_io.hpp"
 #include "platform/log.hpp"
@@ -55,11 +57,6 @@ public:
         std::snprintf(buf, sizeof buf, "<integer>%d</integer>\n", static_cast<int32_t>(value));
         out_ += buf;
     }
-    void IndexedInteger(const char* prefix, int n, uint32_t value) {
-        char key[32];
-        std::snprintf(key, sizeof key, "%s%d", prefix, n);
-        Integer(key, value);
-    }
     void String(const char* key, const char* text) {
         Key(key);
         Indent();
@@ -82,35 +79,22 @@ private:
     // U+FFFE/U+FFFF. A carriage return is written as a reference, which a
     // reader does not fold into a newline.
     void Escaped(const char* text) {
-        const auto* s = reinterpret_cast<const unsigned char*>(text);
-        const size_t n = std::strlen(text);
-        size_t i = 0;
-        while (i < n) {
-            const unsigned char c = s[i];
-            if (c < 0x80) {
+        const std::string_view s(text);
+        for (size_t i = 0; i < s.size();) {
+            const char c = s[i];
+            if (static_cast<unsigned char>(c) < 0x80) {
                 if (c == '&') out_ += "&amp;";
                 else if (c == '<') out_ += "&lt;";
                 else if (c == '>') out_ += "&gt;";
                 else if (c == '\r') out_ += "&#13;";
-                else if (c >= 0x20 || c == '\t' || c == '\n') out_ += static_cast<char>(c);
+                else if (c >= 0x20 || c == '\t' || c == '\n') out_ += c;
                 ++i;
                 continue;
             }
-            const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-            if (len == 0 || c > 0xF4 || i + len > n) {
-                ++i;
-                continue;
-            }
-            uint32_t cp = c & (0x7F >> len);
-            bool ok = true;
-            for (size_t k = 1; k < len; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) ok = false;
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-            }
-            static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-            ok = ok && cp >= kMin[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) &&
-                 cp != 0xFFFE && cp != 0xFFFF;
-            if (ok) out_.append(reinterpret_cast<const char*>(s + i), len);
+            uint32_t cp = 0;
+            const size_t len = Utf8SequenceAt(s, i, &cp);
+            const bool ok = len != 0 && cp != 0xFFFE && cp != 0xFFFF;
+            if (ok) out_.append(s.substr(i, len));
             i += ok ? len : 1;
         }
     }
@@ -121,29 +105,29 @@ private:
     std::vector<std::string> paths_;  // of the open dictionaries, with foreign entries only
 };
 
-void WriteKeyInfo(PlistWriter& w, const char* key, const _TKEY_INFO& info) {
-    w.OpenDict(key);
-    w.Integer("FUNCID", info.FUNCID);
-    w.String("LAUNCHPATH", info.LAUNCHPATH);
-    w.Integer("SINGLE_KEYCODE", info.SINGLE_KEYCODE);
-    w.Integer("MAPKEY_KEYCODE", info.MAPKEY_KEYCODE);
-    const _MACRO_INFO& m = info.MACRO;
-    w.OpenDict("MACRO");
-    w.String("MACRONAME", m.MACRONAME);
-    w.Integer("LENGTH", m.LENGTH);
-    w.Integer("REPEAT_OPTION", m.REPEAT_OPTION);
-    w.Integer("REPEAT_TIMES", m.REPEAT_TIMES);
-    const uint32_t steps = std::min<uint32_t>(m.LENGTH, kMacroStepMax);
-    char stepKey[32];
-    for (uint32_t i = 0; i < steps; ++i) {
-        std::snprintf(stepKey, sizeof stepKey, "KEYMAP_%u", i + 1);
-        w.OpenDict(stepKey);
-        w.Integer("KEYCODE", m.KEYMAP[i].KEYCODE);
-        w.Integer("KEYFLAG", m.KEYMAP[i].KEYFLAG);
-        w.CloseDict();
+// Writes the entries of the dictionary whose part of the record is at base.
+void WriteDict(PlistWriter& w, SettingDict kind, const void* base) {
+    const auto entries = SettingEntries(kind);
+    char key[32];
+    for (const SettingEntry& e : entries) {
+        const int inUse = EntriesInUse(base, entries, e);
+        for (int n = 0; n < inUse; ++n) {
+            const char* name = e.key;
+            if (e.count != 0) {
+                std::snprintf(key, sizeof key, "%s%d", e.key, n + 1);
+                name = key;
+            }
+            switch (e.kind) {
+                case SettingKind::Integer: w.Integer(name, IntegerField(base, e, n)); break;
+                case SettingKind::Text: w.String(name, TextField(base, e, n)); break;
+                case SettingKind::Dict:
+                    w.OpenDict(name);
+                    WriteDict(w, e.dict, DictField(base, e, n));
+                    w.CloseDict();
+                    break;
+            }
+        }
     }
-    w.CloseDict();
-    w.CloseDict();
 }
 
 }  // namespace
@@ -175,35 +159,7 @@ std::string SettingsXml(const _QZ5_CONFIG& rec, const ForeignEntries* foreign) {
     PlistWriter w(out, foreign);
     w.Begin();
     w.OpenDict(nullptr);
-    w.Integer("PROFILE_ID", rec.PROFILE_ID);
-    w.Integer("GAME_MODE", rec.GAME_MODE);
-    w.OpenDict("LIGHT_OPTION");
-    w.Integer("LIGHT_STYLE", rec.LIGHT_OPTION.LIGHT_STYLE);
-    w.Integer("WASDLIGHT", rec.LIGHT_OPTION.WASDLIGHT);
-    w.Integer("DIRECTLIGHT", rec.LIGHT_OPTION.DIRECTLIGHT);
-    w.Integer("NUMBERLIGHT", rec.LIGHT_OPTION.NUMBERLIGHT);
-    w.Integer("PELLFLAGLIGHT", rec.LIGHT_OPTION.PELLFLAGLIGHT);
-    w.CloseDict();
-    char key[32];
-    for (int p = 0; p < kProfileCount; ++p) {
-        const _QZ5_PROFILE& profile = rec.PROFILE[p];
-        std::snprintf(key, sizeof key, "PROFILE_%d", p + 1);
-        w.OpenDict(key);
-        for (int k = 0; k < kKeySlotCount; ++k) w.IndexedInteger("KEY_", k + 1, profile.KEY[k]);
-        for (int t = 0; t < kTKeyCount; ++t) {
-            std::snprintf(key, sizeof key, "TKEYINFO_%d", t + 1);
-            WriteKeyInfo(w, key, profile.TKEYINFO[t]);
-        }
-        for (int m = 0; m < kMappingKeyCount; ++m) {
-            std::snprintf(key, sizeof key, "MAPPINGKEYINFO_%d", m + 1);
-            WriteKeyInfo(w, key, profile.MAPPINGKEYINFO[m]);
-        }
-        w.OpenDict("INSTANT_SHIFT");
-        w.Integer("PREKEY", profile.INSTANT_SHIFT.PREKEY);
-        w.Integer("NEXTKEY", profile.INSTANT_SHIFT.NEXTKEY);
-        w.CloseDict();
-        w.CloseDict();
-    }
+    WriteDict(w, SettingDict::Root, &rec);
     w.CloseDict();
     w.End();
     return out;

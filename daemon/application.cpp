@@ -14,6 +14,7 @@
 #include "platform/session.hpp"
 #include "platform/udev.hpp"
 #include "platform/user.hpp"
+#include "protocol/vocabulary.hpp"
 
 namespace {
 
@@ -132,8 +133,8 @@ int Application::ListenForSettingsApp(NotificationCenter& center) {
     m_pPrefs = new Preferences();
     m_isOnDev = false;
     SetNotificationCenter(&center);
-    if (!center.AddObserver(nullptr, &QZ5SettingChangeNotifProc, "PellQZ5", "QZ5SettingChange") ||
-        !center.AddObserver(nullptr, &QZ5GetDevStatueProc, "PellQZ5Check", "GetDeviceStatue"))
+    if (!center.AddObserver(nullptr, &QZ5SettingChangeNotifProc, qz5::kNameSettings, qz5::kSettingChange) ||
+        !center.AddObserver(nullptr, &QZ5GetDevStatueProc, qz5::kNameCheck, qz5::kGetDeviceStatue))
         return 1;
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "config/build_config.hpp"
 #include "daemon/application.hpp"
 #include "platform/log.hpp"
+#include "protocol/vocabulary.hpp"
 
 namespace {
 
@@ -121,9 +122,9 @@ std::string FindMyDriver(const std::string& previous, bool first) {
 }
 
 void DriverNotifProc(void*, const std::string&, uint32_t messageType, const uint8_t* argument) {
-    if (messageType != 4 && messageType != 8) return;
-    uint8_t data[8];
-    std::copy(argument, argument + 8, data);
+    if (messageType != qz5::kReportKeys && messageType != qz5::kReportState) return;
+    uint8_t data[qz5::kReportBytes];
+    std::copy(argument, argument + qz5::kReportBytes, data);
     if (data[0] == 0 && data[2] == 0) return;  // carries no event
     LogLine("DeviceNotification data: %x %x %x %x %x %x %x %x", data[0], data[1], data[2], data[3], data[4],
             data[5], data[6], data[7]);

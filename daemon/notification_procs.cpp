@@ -4,6 +4,7 @@
 
 #include "daemon/application.hpp"
 #include "platform/log.hpp"
+#include "protocol/vocabulary.hpp"
 
 namespace {
 
@@ -15,13 +16,13 @@ void PostSettingApplied(int type, int profile, int changeId, const RequestTally&
     if (tally.requests > 0) present = tally.missed == 0;
     LogLine("change %d done: %d requests, %d failed, %d found no keyboard, %lld ms", type, tally.requests,
             tally.failed, tally.missed, static_cast<long long>(microseconds / 1000));
-    PostInfo info{{"QZ5SettingChangeType", type},   {"ProfileNumber", profile},
-                  {"RequestCount", tally.requests}, {"FailedCount", tally.failed},
-                  {"MissedCount", tally.missed},    {"IsHaved", present ? 1 : 0},
-                  {"Milliseconds", static_cast<int32_t>(microseconds / 1000)}};
-    if (changeId != 0) info.emplace_back("ChangeId", changeId);
+    PostInfo info{{qz5::kKeyChangeType, type},   {qz5::kKeyProfileNumber, profile},
+                  {qz5::kKeyRequestCount, tally.requests}, {qz5::kKeyFailedCount, tally.failed},
+                  {qz5::kKeyMissedCount, tally.missed},    {qz5::kKeyIsHaved, present ? 1 : 0},
+                  {qz5::kKeyMilliseconds, static_cast<int32_t>(microseconds / 1000)}};
+    if (changeId != 0) info.emplace_back(qz5::kKeyChangeId, changeId);
     if (NotificationCenter* center = CurrentNotificationCenter())
-        center->Post("PellQZ5", "QZ5SettingApplied", info);
+        center->Post(qz5::kNameSettings, qz5::kSettingApplied, info);
 }
 
 }  // namespace
@@ -29,17 +30,17 @@ void PostSettingApplied(int type, int profile, int changeId, const RequestTally&
 void QZ5SettingChangeNotifProc(NotificationCenter*, void*, const std::string&, const std::string&,
                                const UserInfo& userInfo) {
     LogLine("QZ5SettingChangeNotifProc");
-    const int type = ReadUserInfoInt(userInfo, "QZ5SettingChangeType");
-    if (type < 1 || type > 6) return;
-    const bool save = ReadUserInfoBool(userInfo, "isSave");
-    const int profile = ReadUserInfoInt(userInfo, "ProfileNumber");
-    const int changeId = ReadUserInfoInt(userInfo, "ChangeId");
+    const int type = ReadUserInfoInt(userInfo, qz5::kKeyChangeType);
+    if (type < qz5::kFirstChangeType || type > qz5::kLastChangeType) return;
+    const bool save = ReadUserInfoBool(userInfo, qz5::kKeyIsSave);
+    const int profile = ReadUserInfoInt(userInfo, qz5::kKeyProfileNumber);
+    const int changeId = ReadUserInfoInt(userInfo, qz5::kKeyChangeId);
     Application* app = Application::GetApp();
     Preferences* prefs = app->GetPrefs();
     RequestQueue& queue = KeyboardQueue();
     const int64_t arrived = queue.NowUs();
-    if (type == 6) {  // the display needs no keyboard: at once, even mid-download
-        prefs->ShowMsgFrm(ReadUserInfoInt(userInfo, "OsdType"));
+    if (type == static_cast<int>(qz5::ChangeType::Osd)) {  // the display needs no keyboard: at once, even mid-download
+        prefs->ShowMsgFrm(ReadUserInfoInt(userInfo, qz5::kKeyOsdType));
         PostSettingApplied(type, profile, changeId, {}, app->GetIsOnDev(), queue.NowUs() - arrived);
         return;
     }
@@ -47,23 +48,25 @@ void QZ5SettingChangeNotifProc(NotificationCenter*, void*, const std::string&, c
     // in their turn, behind the keyboard work queued earlier.
     auto before = std::make_shared<RequestTally>();
     queue.Call([before] { *before = KeyboardTally(); });
-    switch (type) {
-        case 1:  // full download of a saved profile
+    switch (static_cast<qz5::ChangeType>(type)) {
+        case qz5::ChangeType::FullDownload:  // of a saved profile
             prefs->RefreshSetting();
             prefs->SendFullDownload(profile, save);
             break;
-        case 2:  // select a profile: the keyboard counts from 1
+        case qz5::ChangeType::SelectProfile:  // the keyboard counts from 1
             prefs->SendProfileid(static_cast<int>(profile + 1LL));
             break;
-        case 3:  // lighting
+        case qz5::ChangeType::Lighting:
             prefs->RefreshSetting();
             prefs->MakeAndSendLightToDevice();
             break;
-        case 4:  // game mode
-            prefs->SendWorkMode(ReadUserInfoInt(userInfo, "QZ5GameModeChange") != 0 ? 3 : 1);
+        case qz5::ChangeType::GameMode:
+            prefs->SendWorkMode(ReadUserInfoInt(userInfo, qz5::kKeyGameMode) != 0 ? 3 : 1);
             break;
-        default:  // 5
+        case qz5::ChangeType::Save:
             prefs->SendSaveToDevice();
+            break;
+        case qz5::ChangeType::Osd:
             break;
     }
     queue.Call([=] {
@@ -94,10 +97,10 @@ void PostStautToAp() {
     });
     queue.Call([status] {
         PostInfo info;
-        info.emplace_back("ProfileNumber", status->profile);
-        info.emplace_back("IsHaved", status->present ? 1 : 0);
-        info.emplace_back("LightLev", Application::GetApp()->GetPrefs()->GetDevLightLevel());
+        info.emplace_back(qz5::kKeyProfileNumber, status->profile);
+        info.emplace_back(qz5::kKeyIsHaved, status->present ? 1 : 0);
+        info.emplace_back(qz5::kKeyLightLev, Application::GetApp()->GetPrefs()->GetDevLightLevel());
         if (NotificationCenter* center = CurrentNotificationCenter())
-            center->Post("PellQZ5Check", "RecDeviceStatue", info);
+            center->Post(qz5::kNameCheck, qz5::kRecDeviceStatue, info);
     });
 }

@@ -20,6 +20,7 @@
 
 #include "config/qz5_config.hpp"
 #include "config/xmlconfig.hpp"
+#include "keyboard/encoding.hpp"
 #include "keyboard/request_queue.hpp"
 #include "platform/usb.hpp"
 
@@ -136,12 +137,6 @@ RequestTally operator-(const RequestTally& a, const RequestTally& b);
 void SetRequestDiagnostics(std::FILE* stream);
 
 // The keyboard's tables.
-struct UsageMacVkRow {
-    uint32_t usage;   // HID usage, keyboard page (low byte used)
-    uint32_t macVk;   // macOS virtual key code of the same key
-};
-inline constexpr int kUsageMacVkRows = 105;
-extern const UsageMacVkRow UsageID_MacVk[kUsageMacVkRows];
 inline constexpr int kMatrixPositions = 144;
 extern const uint8_t DefaultMatrix_UsageID[kMatrixPositions];
 
@@ -149,17 +144,10 @@ extern const uint8_t DefaultMatrix_UsageID[kMatrixPositions];
 inline constexpr int kStagingSize = 8000;
 inline constexpr int kMatrixTableSize = 160;
 inline constexpr int kMacroIndexSize = 105;
-inline constexpr int kMacroStreamSize = 20480;
 inline constexpr int kMacroBlockSize = 4096;
 inline constexpr int kMappingTableSize = 63;
 inline constexpr unsigned kCommandPauseUs = 500000;
 
-// The length of the encoding of one programmable key's action (key index
-// 0-19), as GetMacroInfo measures it, without a Preferences object.
-uint32_t ActionLength(uint32_t keyIndex, const _TKEY_INFO& key);
-// The bytes of macro memory a profile's 20 actions take when each is sent
-// whole; a download sends every action only when this is at most kMacroStreamSize.
-uint32_t MacroMemoryUse(const _QZ5_PROFILE& profile);
 
 // Whether row k of StdKeyInfo describes a key (rows 102-159 describe none).
 bool StdRowHasKey(int row);

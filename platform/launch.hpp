@@ -19,15 +19,3 @@ public:
 void SetLauncher(Launcher* launcher);
 Launcher& CurrentLauncher();
 
-// Test double: everything exists that is in existing; opened paths are kept.
-class RecordingLauncher : public Launcher {
-public:
-    bool Exists(const std::string& path) override {
-        for (const auto& p : existing)
-            if (p == path) return true;
-        return false;
-    }
-    void Open(const std::string& path) override { opened.push_back(path); }
-    std::vector<std::string> existing;
-    std::vector<std::string> opened;
-};

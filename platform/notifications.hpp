@@ -88,27 +88,3 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Test double: records posts and hands notifications to the observers that
-// match, as the bus would.
-class RecordingNotificationCenter : public NotificationCenter {
-public:
-    struct Posted {
-        std::string name, object;
-        PostInfo info;
-    };
-    bool AddObserver(void* observer, NotificationCallback callback, const std::string& name,
-                     const std::string& object) override;
-    void Post(const std::string& name, const std::string& object, const PostInfo& info) override;
-    // Delivers a notification to the matching observers; returns how many.
-    int Deliver(const std::string& name, const std::string& object, const UserInfo& info);
-
-    std::vector<Posted> posted;
-
-private:
-    struct Observer {
-        void* observer;
-        NotificationCallback callback;
-        std::string name, object;
-    };
-    std::vector<Observer> observers_;
-};

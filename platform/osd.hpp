@@ -24,9 +24,3 @@ inline constexpr int kOsdNoDisplayStatus = 3;
 void SetOsdDisplay(OsdDisplay* display);
 OsdDisplay& CurrentOsdDisplay();
 
-// Test double: remembers the codes it was given.
-class RecordingOsdDisplay : public OsdDisplay {
-public:
-    void Show(int code) override { codes.push_back(code); }
-    std::vector<int> codes;
-};

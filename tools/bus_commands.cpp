@@ -14,6 +14,7 @@
 
 #include "platform/main_loop.hpp"
 #include "platform/notifications.hpp"
+#include "protocol/vocabulary.hpp"
 
 const char* const kBusCommandsUsage =
     "  status [--timeout S]        ask qz5d for the keyboard's status (default 15 s)\n"
@@ -78,7 +79,7 @@ struct Applied {
 void AppliedNotice(NotificationCenter*, void* observer, const std::string&, const std::string&,
                    const UserInfo& info) {
     auto& applied = *static_cast<Applied*>(observer);
-    if (applied.notice || ReadUserInfoInt(info, "ChangeId") != applied.changeId) return;  // someone else's
+    if (applied.notice || ReadUserInfoInt(info, qz5::kKeyChangeId) != applied.changeId) return;  // someone else's
     applied.notice = info;
     QuitMainLoop(0);
 }
@@ -86,10 +87,10 @@ void AppliedNotice(NotificationCenter*, void* observer, const std::string&, cons
 // The exit status the notice of a change calls for, after saying why on
 // standard error. The on-screen display needs no keyboard.
 int AppliedStatus(const UserInfo& notice, bool needsKeyboard) {
-    const int requests = ReadUserInfoInt(notice, "RequestCount");
-    const int failed = ReadUserInfoInt(notice, "FailedCount");
-    const int missed = ReadUserInfoInt(notice, "MissedCount");
-    if (needsKeyboard && (ReadUserInfoInt(notice, "IsHaved") == 0 || missed > 0)) {
+    const int requests = ReadUserInfoInt(notice, qz5::kKeyRequestCount);
+    const int failed = ReadUserInfoInt(notice, qz5::kKeyFailedCount);
+    const int missed = ReadUserInfoInt(notice, qz5::kKeyMissedCount);
+    if (needsKeyboard && (ReadUserInfoInt(notice, qz5::kKeyIsHaved) == 0 || missed > 0)) {
         if (missed > 0 && missed < requests)
             std::fprintf(stderr, "qz5ctl: the keyboard went away: %d of %d requests found no keyboard\n", missed,
                          requests);
@@ -111,21 +112,21 @@ int Change(PostInfo info, bool wait, const std::string& progress, bool needsKeyb
     auto center = ConnectToDaemon();
     if (!center) return 1;
     if (!wait) {
-        center->Post("PellQZ5", "QZ5SettingChange", info);
+        center->Post(qz5::kNameSettings, qz5::kSettingChange, info);
         return 0;
     }
     // Tells this change's notice from others': any non-zero number will do.
     Applied applied{static_cast<int32_t>((static_cast<uint32_t>(getpid()) << 8 ^ static_cast<uint32_t>(time(nullptr))) &
                                          0x7FFFFFFF) | 1,
                     std::nullopt};
-    info.emplace_back("ChangeId", applied.changeId);
-    if (!center->AddObserver(&applied, &AppliedNotice, "PellQZ5", "QZ5SettingApplied")) return 1;
+    info.emplace_back(qz5::kKeyChangeId, applied.changeId);
+    if (!center->AddObserver(&applied, &AppliedNotice, qz5::kNameSettings, qz5::kSettingApplied)) return 1;
     const bool terminal = isatty(STDOUT_FILENO) == 1;
     if (terminal) {
         std::printf("%s ...", progress.c_str());
         std::fflush(stdout);
     }
-    center->Post("PellQZ5", "QZ5SettingChange", info);
+    center->Post(qz5::kNameSettings, qz5::kSettingChange, info);
     center->OnLost([](const char* why) {
         std::fprintf(stderr, "\nqz5ctl: %s\n", why);
         QuitMainLoop(1);
@@ -148,13 +149,15 @@ int Change(PostInfo info, bool wait, const std::string& progress, bool needsKeyb
         return 1;
     }
     if (terminal) {
-        const int requests = ReadUserInfoInt(*applied.notice, "RequestCount");
+        const int requests = ReadUserInfoInt(*applied.notice, qz5::kKeyRequestCount);
         std::printf(" %d request%s, %.1f s\n", requests, requests == 1 ? "" : "s",
-                    ReadUserInfoInt(*applied.notice, "Milliseconds") / 1000.0);
+                    ReadUserInfoInt(*applied.notice, qz5::kKeyMilliseconds) / 1000.0);
         std::fflush(stdout);
     }
     return AppliedStatus(*applied.notice, needsKeyboard);
 }
+
+int Type(qz5::ChangeType t) { return static_cast<int>(t); }
 
 // The change commands: apply, select, lighting, game, save, osd, each with
 // an optional --no-wait anywhere after the command.
@@ -167,28 +170,28 @@ int ChangeCommand(std::vector<std::string> a) {
         const bool save = a.size() == 3 && a[2] == "--save";
         const auto p = a.size() >= 2 ? Profile(a[1]) : std::nullopt;
         if ((a.size() != 2 && !save) || !p) return Usage("apply: expected PROFILE (1-3) [--save] [--no-wait]");
-        return Change({{"QZ5SettingChangeType", 1}, {"ProfileNumber", *p}, {"isSave", save ? 1 : 0}}, wait,
+        return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::FullDownload)}, {qz5::kKeyProfileNumber, *p}, {qz5::kKeyIsSave, save ? 1 : 0}}, wait,
                       "sending profile " + a[1] + " to the keyboard" + (save ? " and saving it" : ""));
     }
     if (c == "select") {
         const auto p = a.size() == 2 ? Profile(a[1]) : std::nullopt;
         if (!p) return Usage("select: expected PROFILE (1-3) [--no-wait]");
-        return Change({{"QZ5SettingChangeType", 2}, {"ProfileNumber", *p}}, wait, "selecting profile " + a[1]);
+        return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::SelectProfile)}, {qz5::kKeyProfileNumber, *p}}, wait, "selecting profile " + a[1]);
     }
     if (c == "lighting" || c == "save") {
         if (a.size() != 1) return Usage(c + ": takes no arguments but --no-wait");
-        return Change({{"QZ5SettingChangeType", c == "lighting" ? 3 : 5}}, wait,
+        return Change({{qz5::kKeyChangeType, Type(c == "lighting" ? qz5::ChangeType::Lighting : qz5::ChangeType::Save)}}, wait,
                       c == "lighting" ? "sending the lighting to the keyboard" : "saving the keyboard's settings");
     }
     if (c == "game") {
         if (a.size() != 2 || (a[1] != "on" && a[1] != "off")) return Usage("game: expected on or off [--no-wait]");
-        return Change({{"QZ5SettingChangeType", 4}, {"QZ5GameModeChange", a[1] == "on" ? 1 : 0}}, wait,
+        return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::GameMode)}, {qz5::kKeyGameMode, a[1] == "on" ? 1 : 0}}, wait,
                       "turning game mode " + a[1]);
     }
     // osd
     const auto code = a.size() == 2 ? Number(a[1], -2147483648L, 2147483647L) : std::nullopt;
     if (!code) return Usage("osd: expected CODE, decimal or 0x-hex [--no-wait]");
-    return Change({{"QZ5SettingChangeType", 6}, {"OsdType", static_cast<int>(*code)}}, wait,
+    return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::Osd)}, {qz5::kKeyOsdType, static_cast<int>(*code)}}, wait,
                   "showing the on-screen display", false);
 }
 
@@ -217,12 +220,7 @@ int Monitor(const std::vector<std::string>& a) {
         std::fprintf(stderr, "qz5ctl: %s\n", error.c_str());
         return 1;
     }
-    const std::pair<const char*, const char*> posts[] = {{"PellQZ5Check", "RecDeviceStatue"},
-                                                         {"PellQZ5", "QZ5LightModeChange"},
-                                                         {"PellQZ5", "QZ5GameModeChange"},
-                                                         {"PellQZ5", "QZ5ProfileChange"},
-                                                         {"PellQZ5", "QZ5SettingApplied"}};
-    for (const auto& [name, object] : posts)
+    for (const auto& [name, object] : qz5::kDaemonPosts)
         if (!center->AddObserver(&left, &PrintNotification, name, object)) return 1;
     center->OnLost([](const char* why) {
         std::fprintf(stderr, "qz5ctl: %s\n", why);
@@ -240,8 +238,8 @@ void StatusReply(NotificationCenter*, void*, const std::string&, const std::stri
     if (answered) return;
     answered = true;
     std::printf("keyboard: %s\nprofile: %d\nlight level: %d\n",
-                ReadUserInfoInt(info, "IsHaved") != 0 ? "present" : "absent",
-                ReadUserInfoInt(info, "ProfileNumber"), ReadUserInfoInt(info, "LightLev"));
+                ReadUserInfoInt(info, qz5::kKeyIsHaved) != 0 ? "present" : "absent",
+                ReadUserInfoInt(info, qz5::kKeyProfileNumber), ReadUserInfoInt(info, qz5::kKeyLightLev));
     std::fflush(stdout);
     QuitMainLoop(0);
 }
@@ -256,8 +254,8 @@ int Status(const std::vector<std::string>& a) {
         return Usage("status: expected [--timeout S]");
     }
     auto center = ConnectToDaemon();
-    if (!center || !center->AddObserver(nullptr, &StatusReply, "PellQZ5Check", "RecDeviceStatue")) return 1;
-    center->Post("PellQZ5Check", "GetDeviceStatue", {});
+    if (!center || !center->AddObserver(nullptr, &StatusReply, qz5::kNameCheck, qz5::kRecDeviceStatue)) return 1;
+    center->Post(qz5::kNameCheck, qz5::kGetDeviceStatue, {});
     AddMainLoopTimeout(static_cast<unsigned>(std::lround(seconds * 1000)), [] {
         QuitMainLoop(3);
         return false;

@@ -16,10 +16,11 @@
 #include <memory>
 #include <sstream>
 
+#include "config/settings_schema.hpp"
+#include "config/utf8.hpp"
 #include "config/xmlconfig.hpp"
-#include "keyboard/preferences.hpp"
+#include "keyboard/encoding.hpp"
 #include "platform/file_io.hpp"
-#include "tools/bus_commands.hpp"
 #include "tools/macro_text.hpp"
 #include "tools/profile_text.hpp"
 #include "tools/settings_summary.hpp"
@@ -65,6 +66,8 @@ namespace {
 
 using Words = std::vector<std::string>;
 
+EditorApply g_apply = nullptr;
+
 // A usage mistake or a refused edit: the file is left alone, exit 2.
 struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -98,11 +101,9 @@ std::string CheckedText(const std::string& s, const std::string& what, bool layo
                       std::to_string(kTextSize - 1) + " fit");
     for (size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
         const bool control = (c < 0x20 || c == 0x7F) && !(layoutControls && (c == '\t' || c == '\n' || c == '\r'));
-        bool ok = len != 0 && i + len <= s.size() && !control && c != 0xC0 && c != 0xC1 && c <= 0xF4;
-        for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-        if (!ok) throw Refusal(what + " holds a control character or is not UTF-8");
+        const size_t len = Utf8SequenceAt(s, i);
+        if (len == 0 || control) throw Refusal(what + " holds a control character or is not UTF-8");
         i += len;
     }
     return s;
@@ -150,17 +151,25 @@ Change ProfileChange(int p, std::function<void(_QZ5_PROFILE&)> edit) {
     return c;
 }
 
+// The lighting's settings are the light dictionary's: numbers (the style)
+// by their words, the on/off zones by theirs or all at once with "zones".
 Change SetLight(const Words& w) {
+    std::vector<const SettingEntry*> numbers, zones;
+    for (const SettingEntry& e : SettingEntries(SettingDict::Light)) (e.max > 1 ? numbers : zones).push_back(&e);
+    Words clauses;
+    for (const SettingEntry* e : numbers) clauses.push_back(e->word);
+    clauses.push_back("zones");
+    for (const SettingEntry* e : zones) clauses.push_back(e->word);
     std::vector<std::function<void(_QZ5_LIGHT&)>> edits;
     for (size_t i = 2; i < w.size() || edits.empty(); i += 2) {
-        static const Words kClauses = {"style", "zones", "wasd", "arrows", "numbers", "flag"};
-        const size_t clause = Choose(Arg(w, i, "what to set: style, zones or a zone"), kClauses, "light setting");
-        const std::string& value = Arg(w, i + 1, "the value of " + kClauses[clause]);
-        if (clause == 0) {
-            const uint32_t style = NumberIn(value, 0, 4, "the light style");
-            edits.push_back([style](_QZ5_LIGHT& l) { l.LIGHT_STYLE = style; });
-        } else if (clause == 1) {
-            uint32_t lit[4] = {};
+        const size_t clause = Choose(Arg(w, i, "what to set: style, zones or a zone"), clauses, "light setting");
+        const std::string& value = Arg(w, i + 1, "the value of " + clauses[clause]);
+        if (clause < numbers.size()) {
+            const SettingEntry* e = numbers[clause];
+            const uint32_t v = NumberIn(value, 0, e->max, std::string("the light ") + e->word);
+            edits.push_back([e, v](_QZ5_LIGHT& l) { IntegerField(&l, *e) = v; });
+        } else if (clause == numbers.size()) {
+            std::vector<uint32_t> lit(zones.size());
             if (Lower(value) != "none") {
                 for (size_t pos = 0; pos <= value.size();) {
                     const size_t comma = std::min(value.find(',', pos), value.size());
@@ -168,15 +177,13 @@ Change SetLight(const Words& w) {
                     pos = comma + 1;
                 }
             }
-            edits.push_back([=](_QZ5_LIGHT& l) {
-                l.WASDLIGHT = lit[0], l.DIRECTLIGHT = lit[1], l.NUMBERLIGHT = lit[2], l.PELLFLAGLIGHT = lit[3];
+            edits.push_back([zones, lit](_QZ5_LIGHT& l) {
+                for (size_t z = 0; z < zones.size(); ++z) IntegerField(&l, *zones[z]) = lit[z];
             });
         } else {
+            const SettingEntry* e = zones[clause - numbers.size() - 1];
             const uint32_t on = static_cast<uint32_t>(Choose(value, {"off", "on"}, "zone state"));
-            uint32_t _QZ5_LIGHT::*const fields[] = {&_QZ5_LIGHT::WASDLIGHT, &_QZ5_LIGHT::DIRECTLIGHT,
-                                                    &_QZ5_LIGHT::NUMBERLIGHT, &_QZ5_LIGHT::PELLFLAGLIGHT};
-            const auto field = fields[clause - 2];
-            edits.push_back([=](_QZ5_LIGHT& l) { l.*field = on; });
+            edits.push_back([e, on](_QZ5_LIGHT& l) { IntegerField(&l, *e) = on; });
         }
     }
     Change c;
@@ -487,34 +494,45 @@ Options SplitOptions(const Words& args) {
     return o;
 }
 
+// Under the edit lock: loads the file, edits the record and writes it back,
+// keeping its foreign entries. checked: the profiles (each with a key counted
+// as playing its macro, or -1) whose macro memory must hold the change; one
+// that would overflow and grow refuses it. notes gets what the load found.
+void EditLocked(const std::string& file, const std::function<void(_QZ5_CONFIG&)>& edit,
+                const std::vector<std::pair<int, int>>& checked, std::vector<std::string>& notes) {
+    const std::string target = ThroughLinks(file);
+    EditLock lock(target);
+    std::string text;
+    std::string note;
+    auto rec = Load(target, text, note);
+    if (!note.empty()) notes.insert(notes.begin(), note);
+    std::vector<uint32_t> before;
+    for (const auto& [p, key] : checked) before.push_back(MemoryUse(rec->PROFILE[p], key));
+    edit(*rec);
+    for (size_t i = 0; i < checked.size(); ++i) {
+        const auto [p, key] = checked[i];
+        const uint32_t after = MemoryUse(rec->PROFILE[p], key);
+        if (after > static_cast<uint32_t>(kMacroStreamSize) && after > before[i])
+            throw Refusal("profile " + std::to_string(p + 1) + "'s keys would take " + std::to_string(after) +
+                          " bytes of the keyboard's " + std::to_string(kMacroStreamSize) + "-byte macro memory, " +
+                          std::to_string(after - kMacroStreamSize) + " bytes over; nothing changed");
+    }
+    const ForeignEntries foreign = ReadForeignEntries(text);
+    if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
+        throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
+}
+
 int Edit(const Options& o, const Change& c) {
     std::vector<std::string> notes = c.notes;  // said once the change is made: a refusal is one line
-    {
-        const std::string target = ThroughLinks(o.file);
-        EditLock lock(target);
-        std::string text;
-        std::string note;
-        auto rec = Load(target, text, note);
-        if (!note.empty()) notes.insert(notes.begin(), note);
-        const uint32_t before = c.profile >= 0 ? MemoryUse(rec->PROFILE[c.profile], c.macroKey) : 0;
-        c.edit(*rec);
-        if (c.profile >= 0) {
-            const uint32_t after = MemoryUse(rec->PROFILE[c.profile], c.macroKey);
-            if (after > static_cast<uint32_t>(kMacroStreamSize) && after > before)
-                throw Refusal("profile " + std::to_string(c.profile + 1) + "'s keys would take " +
-                              std::to_string(after) + " bytes of the keyboard's " +
-                              std::to_string(kMacroStreamSize) + "-byte macro memory, " +
-                              std::to_string(after - kMacroStreamSize) + " bytes over; nothing changed");
-        }
-        const ForeignEntries foreign = ReadForeignEntries(text);
-        if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
-            throw Failure("cannot write " + target + ": " + std::strerror(errno) + "; it is left as it was");
-    }
+    std::vector<std::pair<int, int>> checked;
+    if (c.profile >= 0) checked.emplace_back(c.profile, c.macroKey);
+    EditLocked(o.file, c.edit, checked, notes);
     for (const auto& n : notes) std::fprintf(stderr, "qz5ctl: %s\n", n.c_str());
     if (!o.apply) return 0;
     Words bus = c.apply;
     if (o.noWait) bus.push_back("--no-wait");
-    return RunBusCommand(bus);
+    if (!g_apply) throw Failure("--apply: this program cannot reach qz5d");
+    return g_apply(bus);
 }
 
 // Whether the keyboard sends something for a macOS key code.
@@ -591,6 +609,34 @@ int Run(const Words& args) {
 }
 
 }  // namespace
+
+void SetEditorApply(EditorApply apply) { g_apply = apply; }
+
+Result<std::unique_ptr<_QZ5_CONFIG>> LoadSettingsFile(const std::string& path) {
+    try {
+        std::string text, note;
+        return Load(ThroughLinks(path), text, note);
+    } catch (const std::runtime_error& e) {
+        return Result<std::unique_ptr<_QZ5_CONFIG>>::Fail(e.what());
+    }
+}
+
+Result<std::vector<std::string>> EditSettingsFile(const std::string& path,
+                                                  const std::function<Result<>(_QZ5_CONFIG&)>& change) {
+    using Out = Result<std::vector<std::string>>;
+    try {
+        std::vector<std::string> notes;
+        EditLocked(
+            path,
+            [&](_QZ5_CONFIG& rec) {
+                if (Result<> r = change(rec); !r) throw Refusal(r.error());
+            },
+            {{0, -1}, {1, -1}, {2, -1}}, notes);
+        return notes;
+    } catch (const std::runtime_error& e) {  // Refusal, Failure, WordError
+        return Out::Fail(e.what());
+    }
+}
 
 bool IsEditorCommand(const std::vector<std::string>& args) {
     size_t i = 0;

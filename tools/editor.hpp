@@ -5,8 +5,25 @@
 // to send the change to the keyboard.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "config/qz5_config.hpp"
+#include "platform/result.hpp"
+
+// For a settings application: the settings in path as the daemon reads them
+// (the factory defaults when the file does not exist or is empty).
+Result<std::unique_ptr<_QZ5_CONFIG>> LoadSettingsFile(const std::string& path);
+// Under the edit lock, loads path, lets change edit the record and writes it
+// back atomically with the daemon's writer, keeping the entries the record
+// does not hold. A failed Result from change refuses the edit with its
+// message, as does a profile whose actions would no longer fit the keyboard's
+// macro memory; either way the file is left as it was. On success, the notes
+// about the file (say, that it did not exist yet).
+Result<std::vector<std::string>> EditSettingsFile(const std::string& path,
+                                                  const std::function<Result<>(_QZ5_CONFIG&)>& change);
 
 // Whether the command of args (its first word after any --file FILE and
 // --apply) is one of these.
@@ -16,3 +33,9 @@ bool IsEditorCommand(const std::vector<std::string>& args);
 int RunEditorCommand(const std::vector<std::string>& args);
 
 extern const char* const kEditorUsage;
+
+// How --apply reaches a running qz5d: given the words of the change command
+// (as `qz5ctl apply 2 --save` takes them), it returns that command's exit
+// status. qz5ctl gives its bus commands; without one, --apply fails.
+using EditorApply = int (*)(const std::vector<std::string>& command);
+void SetEditorApply(EditorApply apply);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "config/settings_schema.hpp"
 #include "tools/macro_text.hpp"
 #include "tools/words.hpp"
 
@@ -147,28 +148,28 @@ uint32_t& RawField(_QZ5_PROFILE& profile, const std::string& path) {
     const auto bad = [&] {
         return WordError("no raw field '" + path + "' in a profile; qz5ctl(1) lists them");
     };
-    // "PREFIX" followed by a number from 1 to max without leading zeros; 0 otherwise.
-    const auto numbered = [&](const std::string& s, const std::string& prefix, int max) {
-        if (s.rfind(prefix, 0) != 0 || s.size() == prefix.size() || s.size() > prefix.size() + 3 ||
-            s[prefix.size()] == '0' || s.find_first_not_of("0123456789", prefix.size()) != std::string::npos)
-            return 0;
-        const int n = std::stoi(s.substr(prefix.size()));
-        return n <= max ? n : 0;
-    };
-    const size_t slash = path.find('/');
-    const std::string head = path.substr(0, slash), rest = slash == std::string::npos ? "" : path.substr(slash + 1);
-    if (const int k = numbered(head, "KEY_", kKeySlotCount); k && rest.empty() && slash == std::string::npos)
-        return profile.KEY[k - 1];
-    if (head == "INSTANT_SHIFT" && rest == "PREKEY") return profile.INSTANT_SHIFT.PREKEY;
-    if (head == "INSTANT_SHIFT" && rest == "NEXTKEY") return profile.INSTANT_SHIFT.NEXTKEY;
-    _TKEY_INFO* key = nullptr;
-    if (const int t = numbered(head, "TKEYINFO_", kTKeyCount)) key = &profile.TKEYINFO[t - 1];
-    if (const int m = numbered(head, "MAPPINGKEYINFO_", kMappingKeyCount)) key = &profile.MAPPINGKEYINFO[m - 1];
-    if (!key) throw bad();
-    if (rest == "FUNCID") return key->FUNCID;
-    if (rest == "SINGLE_KEYCODE") return key->SINGLE_KEYCODE;
-    if (rest == "MAPKEY_KEYCODE") return key->MAPKEY_KEYCODE;
-    if (rest == "MACRO/REPEAT_OPTION") return key->MACRO.REPEAT_OPTION;
-    if (rest == "MACRO/REPEAT_TIMES") return key->MACRO.REPEAT_TIMES;
-    throw bad();
+    // Down the profile's dictionaries to an integer the words do not cover
+    // in full; a macro's steps and their count are its steps lines.
+    SettingDict dict = SettingDict::Profile;
+    void* base = &profile;
+    for (size_t pos = 0;;) {
+        const size_t slash = path.find('/', pos);
+        const std::string_view part =
+            std::string_view(path).substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+        int index = 0;
+        const SettingEntry* e = FindSetting(dict, part, &index);
+        if (!e || e->countFrom >= 0 || e->kind == SettingKind::Text) throw bad();
+        if (e->kind == SettingKind::Dict) {
+            if (slash == std::string::npos) throw bad();
+            base = DictField(base, *e, index);
+            dict = e->dict;
+            pos = slash + 1;
+            continue;
+        }
+        const auto entries = SettingEntries(dict);
+        for (const SettingEntry& other : entries)
+            if (other.countFrom >= 0 && &entries[static_cast<size_t>(other.countFrom)] == e) throw bad();
+        if (slash != std::string::npos) throw bad();
+        return IntegerField(base, *e, index);
+    }
 }

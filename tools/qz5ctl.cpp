@@ -147,7 +147,10 @@ int main(int argc, char** argv) {
     if (args[0] == "settings") return Settings(args);
     if (args[0] == "requests") return FullDownload(args, true);
     if (args[0] == "download") return FullDownload(args, false);
-    if (IsEditorCommand(args)) return RunEditorCommand(args);
+    if (IsEditorCommand(args)) {
+        SetEditorApply(&RunBusCommand);
+        return RunEditorCommand(args);
+    }
     if (IsBusCommand(args[0])) return RunBusCommand(args);
     return Usage(("unknown command: " + args[0]).c_str());
 }

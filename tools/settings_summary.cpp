@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "config/settings_schema.hpp"
 #include "tools/profile_text.hpp"
 #include "tools/words.hpp"
 
@@ -29,17 +30,23 @@ bool HasControl(const char* text) {
 // A programmable key's action, macro name, repeat option and, for a mapping
 // key, where it sits, as the clauses `qz5ctl set PROFILE KEY ...` takes;
 // exact tells whether set would store them as they are.
+uint32_t Max(SettingDict dict, const char* key) { return Setting(dict, key).max; }
+
 std::string Action(int index, const _TKEY_INFO& k, bool& exact) {
     std::string s, note;
     const uint32_t placed = k.MAPKEY_KEYCODE;
-    exact = k.FUNCID <= 3 && k.MACRO.REPEAT_OPTION <= 3 && !HasControl(k.MACRO.MACRONAME);
+    exact = k.FUNCID <= Max(SettingDict::KeyInfo, "FUNCID") &&
+            k.MACRO.REPEAT_OPTION <= Max(SettingDict::Macro, "REPEAT_OPTION") && !HasControl(k.MACRO.MACRONAME);
     if (index >= kTKeyCount && placed != 0) {
         s = "on " + KeyName((placed - 1) & 0xFF) + " ";
-        exact = exact && placed <= 0x100 && IsLayoutKey(placed - 1);
+        exact = exact && placed <= Max(SettingDict::KeyInfo, "MAPKEY_KEYCODE") && IsLayoutKey(placed - 1);
     }
     switch (k.FUNCID) {
         case 0: s += "none"; break;
-        case 1: s += "key " + KeyName(k.SINGLE_KEYCODE & 0xFF), exact = exact && k.SINGLE_KEYCODE <= 0xFF; break;
+        case 1:
+            s += "key " + KeyName(k.SINGLE_KEYCODE & 0xFF);
+            exact = exact && k.SINGLE_KEYCODE <= Max(SettingDict::KeyInfo, "SINGLE_KEYCODE");
+            break;
         case 2: s += "macro", note = std::to_string(k.MACRO.LENGTH) + " steps"; break;
         case 3:
             s += "launch " + Quoted(k.LAUNCHPATH);
@@ -57,16 +64,17 @@ std::string Action(int index, const _TKEY_INFO& k, bool& exact) {
 std::string SettingsSummary(const _QZ5_CONFIG& rec) {
     std::string out = "# every setting, one a line, in the words qz5ctl set takes\n";
     Add(out, "profile %u\n", rec.PROFILE_ID + 1);
-    out += Line(std::string("game ") + (rec.GAME_MODE ? "on" : "off"), rec.GAME_MODE <= 1);
-    const _QZ5_LIGHT& l = rec.LIGHT_OPTION;
-    const uint32_t zones[] = {l.WASDLIGHT, l.DIRECTLIGHT, l.NUMBERLIGHT, l.PELLFLAGLIGHT};
-    std::string lit;
-    bool exact = l.LIGHT_STYLE <= 4;
-    for (size_t z = 0; z < kZoneNames.size(); ++z) {
-        if (zones[z]) lit += (lit.empty() ? "" : ",") + kZoneNames[z];
-        exact = exact && zones[z] <= 1;
+    out += Line(std::string("game ") + (rec.GAME_MODE ? "on" : "off"), rec.GAME_MODE <= Max(SettingDict::Root, "GAME_MODE"));
+    // The light line: the style's number, then the zones that are on.
+    std::string style, lit;
+    bool exact = true;
+    for (const SettingEntry& e : SettingEntries(SettingDict::Light)) {
+        const uint32_t v = IntegerField(&rec.LIGHT_OPTION, e);
+        exact = exact && v <= e.max;
+        if (e.max > 1) style += std::string(" ") + e.word + " " + std::to_string(v);
+        else if (v) lit += (lit.empty() ? "" : ",") + std::string(e.word);
     }
-    out += Line("light style " + std::to_string(l.LIGHT_STYLE) + " zones " + (lit.empty() ? "none" : lit), exact);
+    out += Line("light" + style + " zones " + (lit.empty() ? "none" : lit), exact);
     for (int p = 0; p < kProfileCount; ++p) {
         const _QZ5_PROFILE& prof = rec.PROFILE[p];
         const std::string number = std::to_string(p + 1);
@@ -76,7 +84,8 @@ std::string SettingsSummary(const _QZ5_CONFIG& rec) {
             const uint32_t v = prof.KEY[k];
             if (v == 0 || v == StdKeyInfo[k].vkey + 1) continue;
             ++remapped;
-            out += Line(number + " key " + KeyName(StdKeyInfo[k].vkey) + " " + KeyName((v - 1) & 0xFF), v <= 0x100);
+            out += Line(number + " key " + KeyName(StdKeyInfo[k].vkey) + " " + KeyName((v - 1) & 0xFF),
+                        v <= Max(SettingDict::Profile, "KEY_"));
         }
         if (remapped == 0) out += "# profile " + number + ": every key gives itself\n";
         for (int i = 0; i < kProgKeyCount; ++i) {

@@ -7,9 +7,22 @@
 
 #include "config/key_names.hpp"
 #include "config/qz5_config.hpp"
+#include "config/settings_schema.hpp"
+
+namespace {
+
+// The lighting's on/off settings, in the order of the file.
+std::vector<std::string> LightZoneWords() {
+    std::vector<std::string> words;
+    for (const SettingEntry& e : SettingEntries(SettingDict::Light))
+        if (e.max == 1) words.push_back(e.word);
+    return words;
+}
+
+}  // namespace
 
 const std::vector<std::string> kModifierNames = {"none", "Alt", "Control", "Shift"};
-const std::vector<std::string> kZoneNames = {"wasd", "arrows", "numbers", "flag"};
+const std::vector<std::string> kZoneNames = LightZoneWords();
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "config/build_config.hpp"
 #include "keyboard/preferences.hpp"
-#include "platform/log_capture.hpp"
+#include "testing/log_capture.hpp"
 #include "tests/support/config_helpers.hpp"
 
 namespace {

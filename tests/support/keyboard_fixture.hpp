@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "keyboard/preferences.hpp"
-#include "platform/log_capture.hpp"
-#include "platform/usb_double.hpp"
+#include "testing/log_capture.hpp"
+#include "testing/recording_doubles.hpp"
+#include "testing/usb_double.hpp"
 #include "tests/support/temp_dir.hpp"
 
 // Records each wait of the keyboard's queue into events; while not held, runs

@@ -54,6 +54,11 @@ class Layout(unittest.TestCase):
             self.assertIn(CONF["LIBEXECDIR"].encode() + b"\0", f.read())
         everything = [os.path.join(d, f) for d, _, files in os.walk(DEST) for f in files]
         self.assertFalse([f for f in everything if "emulator" in f])
+        # No test double reaches an installed program (they live in a library only tests link).
+        for path in (CONF["SBINDIR"] + "/qz5d", CONF["BINDIR"] + "/qz5ctl", libexec_osd):
+            symbols = run(["nm", "-C", installed(path)]).stdout
+            self.assertIn("main", symbols, path)
+            self.assertNotRegex(symbols, r"Recording(UsbBus|NotificationCenter|OsdDisplay|Launcher)|LogCapture", path)
 
     def test_bash_completion(self):
         result = run(["bash", "-c", 'source "$1" && complete -p qz5ctl', "_",

@@ -13,7 +13,7 @@
 
 #include "config/qz5_config.hpp"
 #include "config/xmlconfig.hpp"
-#include "platform/log_capture.hpp"
+#include "testing/log_capture.hpp"
 #include "tests/support/config_helpers.hpp"
 #include "tests/support/temp_dir.hpp"
 

@@ -8,7 +8,7 @@
 #include "osd/custumwindow.hpp"
 #include "osd/osd_core.hpp"
 #include "osd/show_msg_view.hpp"
-#include "platform/log_capture.hpp"
+#include "testing/log_capture.hpp"
 #include "platform/osd.hpp"
 extern "C" {
 #include "osd_pictures_resource.h"

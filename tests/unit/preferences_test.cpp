@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "keyboard/preferences.hpp"
-#include "platform/log_capture.hpp"
+#include "testing/log_capture.hpp"
 #include "tests/support/config_helpers.hpp"
 #include "tests/support/temp_dir.hpp"
 

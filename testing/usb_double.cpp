@@ -1,4 +1,4 @@
-#include "platform/usb_double.hpp"
+#include "testing/usb_double.hpp"
 
 #include <algorithm>
 #include <cstring>
