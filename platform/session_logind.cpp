@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/session.hpp"
+#include "platform/session_bus.hpp"
 
 namespace {
 
@@ -13,22 +14,6 @@ constexpr const char* kLogin1 = "org.freedesktop.login1";
 
 SessionReader g_reader = nullptr;
 
-// One connection, made again when it has closed (the system bus restarted).
-GDBusConnection* SystemBus() {
-    static GDBusConnection* bus = nullptr;
-    if (bus && g_dbus_connection_is_closed(bus)) g_clear_object(&bus);
-    if (!bus) {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-        if (!address) return nullptr;
-        bus = g_dbus_connection_new_for_address_sync(
-            address,
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        g_free(address);
-    }
-    return bus;
-}
 
 GVariant* Call(GDBusConnection* bus, const char* path, const char* iface, const char* method,
                GVariant* args, const char* replyType) {
@@ -57,7 +42,7 @@ GVariant* Property(GDBusConnection* bus, const char* path, const char* iface, co
 
 bool ReadConsoleSession(ConsoleSession& session) {
     session = ConsoleSession{};
-    GDBusConnection* bus = SystemBus();
+    GDBusConnection* bus = PrivateBusConnection(G_BUS_TYPE_SYSTEM);
     if (!bus) return false;
     GVariant* seat = Call(bus, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "GetSeat",
                           g_variant_new("(s)", "seat0"), "(o)");

@@ -16,28 +16,14 @@ import time
 
 import dbus
 
+import checks
+from checks import check, wait_for
+
 OSD, PICTURES = sys.argv[-2], sys.argv[-1]
 WINDOW = (200, 130)
 ORIGIN = (400, 570)  # on a 1000 x 800 output: centred, bottom edge 100 px above the bottom
 BACKDROP = (0x30, 0x60, 0x30)  # the fullscreen client's colour
-failures = 0
 cleanups = []
-
-
-def check(name, ok, detail=""):
-    global failures
-    print(("ok: " if ok else "FAIL: ") + name + (f" ({detail})" if detail and not ok else ""), flush=True)
-    failures += not ok
-
-
-def wait_for(predicate, seconds, poll=0.05):
-    """The predicate's first true value within the deadline, else its last value."""
-    deadline = time.monotonic() + seconds
-    while True:
-        value = predicate()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(poll)
 
 
 def start(cmd, **kw):
@@ -284,7 +270,7 @@ if sys.argv[1:2] == ["--mutter-child"]:
     finally:
         for p in cleanups:
             p.kill()
-    sys.exit(1 if failures else 0)
+    sys.exit(1 if checks.failures else 0)
 
 runtime = tempfile.mkdtemp(prefix="qz5-desktop-")
 try:
@@ -297,4 +283,4 @@ finally:
             p.kill()
             p.wait()
     shutil.rmtree(runtime, ignore_errors=True)
-sys.exit(1 if failures else 0)
+sys.exit(1 if checks.failures else 0)

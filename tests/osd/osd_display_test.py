@@ -15,27 +15,13 @@ import time
 
 from world import XServer
 
+import checks
+from checks import check, wait_for
+
 OSD, PICTURES = sys.argv[1], sys.argv[2]
 WINDOW = (200, 130)
 ORIGIN = (400, 570)  # centred; bottom edge 100 px above the screen's bottom
 ROOT = (0x20, 0x60, 0xA0)
-failures = 0
-
-
-def check(name, ok, detail=""):
-    global failures
-    print(("ok: " if ok else "FAIL: ") + name + (f" ({detail})" if detail and not ok else ""), flush=True)
-    failures += not ok
-
-
-def wait_for(predicate, seconds, poll=0.05):
-    """The predicate's first true value within the deadline, else its last value."""
-    deadline = time.monotonic() + seconds
-    while True:
-        value = predicate()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(poll)
 
 
 def at(t):
@@ -185,4 +171,4 @@ term.kill()
 X.proc.terminate()
 status = exit_status(osd)
 check("exits when the display goes away", status not in ("still running", 0), status)
-sys.exit(1 if failures else 0)
+sys.exit(1 if checks.failures else 0)
