@@ -4,23 +4,25 @@
 #include <charconv>
 #include <cstdio>
 
+#include "protocol/vocabulary.hpp"
+
 namespace {
 
 constexpr OsdPictureEntry kPictures[] = {
-    {0xF1, "Profile1.png", "Profile 1"},
-    {0xF2, "Profile2.png", "Profile 2"},
-    {0xF3, "Profile3.png", "Profile 3"},
-    {0xF8, "Mode_Game.png", "Game mode on"},
-    {0xF9, "Mode_Normal.png", "Game mode off"},
-    {0xFA, "Pulse1.png", "Lighting 1"},
-    {0xFB, "Pulse2.png", "Lighting 2"},
-    {0xFC, "Pulse3.png", "Lighting 3"},
-    {0xFD, "Pulse4.png", "Lighting 4"},
-    {0xFE, "Pulse.png", "Lighting pulse"},
-    {0xB5, "Multi_Netxtrack.png", "Next track"},
-    {0xB6, "Multi_Pretrack.png", "Previous track"},
-    {0xB7, "Multi_Stop.png", "Stop"},
-    {0xCD, "Multi_Pause.png", "Play/Pause"},
+    {qz5::kStateProfile1, "Profile1.png", "Profile 1"},
+    {qz5::kStateProfile1 + 1, "Profile2.png", "Profile 2"},
+    {qz5::kStateProfile3, "Profile3.png", "Profile 3"},
+    {qz5::kStateGameOn, "Mode_Game.png", "Game mode on"},
+    {qz5::kStateGameOff, "Mode_Normal.png", "Game mode off"},
+    {qz5::kStateLight0, "Pulse1.png", "Lighting 1"},
+    {qz5::kStateLight0 + 1, "Pulse2.png", "Lighting 2"},
+    {qz5::kStateLight0 + 2, "Pulse3.png", "Lighting 3"},
+    {qz5::kStateLight0 + 3, "Pulse4.png", "Lighting 4"},
+    {qz5::kStateLight4, "Pulse.png", "Lighting pulse"},
+    {qz5::kKeyNextTrack, "Multi_Netxtrack.png", "Next track"},
+    {qz5::kKeyPreviousTrack, "Multi_Pretrack.png", "Previous track"},
+    {qz5::kKeyStop, "Multi_Stop.png", "Stop"},
+    {qz5::kKeyPlayPause, "Multi_Pause.png", "Play/Pause"},
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
