@@ -11,6 +11,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -367,6 +368,29 @@ class World:
         self.close()
 
 
+def _display_in_use(number):
+    """Whether an X server holds display number: a lock file naming a live
+    process, or a socket that answers. What a killed server left behind
+    does not count (Xvfb clears both when it starts)."""
+    try:
+        with open(f"/tmp/.X{number}-lock") as f:
+            os.kill(int(f.read().strip()), 0)
+        return True
+    except (FileNotFoundError, ValueError, ProcessLookupError):
+        pass
+    except PermissionError:  # a live process of another user
+        return True
+    path = f"/tmp/.X11-unix/X{number}"
+    if not os.path.exists(path):
+        return False
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+        try:
+            s.connect(path)
+            return True
+        except OSError:
+            return False
+
+
 class XServer:
     """A private X server (Xvfb, 1000 x 800) for the on-screen display: on
     display, or on the first free one."""
@@ -386,7 +410,7 @@ class XServer:
 
     def _start_free(self, args, log):
         for number in range(20, 120):
-            if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            if _display_in_use(number):
                 continue
             r, w = os.pipe()
             self.proc = subprocess.Popen(args + [f":{number}", "-displayfd", str(w)], pass_fds=(w,),
@@ -438,5 +462,11 @@ class XServer:
         return next((w for w in self.osd_windows() if self.mapped(w, depth)), None)
 
     def close(self):
-        self.proc.kill()
-        self.proc.wait()
+        # Asked to end, Xvfb takes its lock file and socket with it; killed,
+        # it leaves both behind.
+        self.proc.terminate()
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
