@@ -13,8 +13,8 @@
 #include "platform/scheduler.hpp"
 #include "platform/usb.hpp"
 #include "tools/bus_commands.hpp"
-#include "tools/editor.hpp"
-#include "tools/settings_summary.hpp"
+#include "editing/editor.hpp"
+#include "editing/settings_summary.hpp"
 
 namespace {
 

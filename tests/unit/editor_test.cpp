@@ -13,11 +13,11 @@
 #include "keyboard/preferences.hpp"
 #include "tests/support/config_helpers.hpp"
 #include "tests/support/temp_dir.hpp"
-#include "tools/editor.hpp"
-#include "tools/macro_text.hpp"
-#include "tools/profile_text.hpp"
-#include "tools/settings_summary.hpp"
-#include "tools/words.hpp"
+#include "editing/editor.hpp"
+#include "editing/macro_text.hpp"
+#include "editing/profile_text.hpp"
+#include "editing/settings_summary.hpp"
+#include "editing/words.hpp"
 
 namespace {
 

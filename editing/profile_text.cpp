@@ -1,12 +1,12 @@
-#include "tools/profile_text.hpp"
+#include "editing/profile_text.hpp"
 
 #include <cctype>
 #include <cstring>
 #include <tuple>
 
 #include "config/settings_schema.hpp"
-#include "tools/macro_text.hpp"
-#include "tools/words.hpp"
+#include "editing/macro_text.hpp"
+#include "editing/words.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/editor.hpp"
+#include "editing/editor.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,10 +21,10 @@
 #include "config/xmlconfig.hpp"
 #include "keyboard/encoding.hpp"
 #include "platform/file_io.hpp"
-#include "tools/macro_text.hpp"
-#include "tools/profile_text.hpp"
-#include "tools/settings_summary.hpp"
-#include "tools/words.hpp"
+#include "editing/macro_text.hpp"
+#include "editing/profile_text.hpp"
+#include "editing/settings_summary.hpp"
+#include "editing/words.hpp"
 
 const char* const kEditorUsage =
     "  set profile N               make profile N (1-3) the current one\n"

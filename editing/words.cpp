@@ -1,4 +1,4 @@
-#include "tools/words.hpp"
+#include "editing/words.hpp"
 
 #include <algorithm>
 #include <cctype>

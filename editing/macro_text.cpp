@@ -1,9 +1,9 @@
-#include "tools/macro_text.hpp"
+#include "editing/macro_text.hpp"
 
 #include <cstdio>
 #include <sstream>
 
-#include "tools/words.hpp"
+#include "editing/words.hpp"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "tools/settings_summary.hpp"
+#include "editing/settings_summary.hpp"
 
 #include <cstdio>
 #include <string>
 
 #include "config/settings_schema.hpp"
-#include "tools/profile_text.hpp"
-#include "tools/words.hpp"
+#include "editing/profile_text.hpp"
+#include "editing/words.hpp"
 
 namespace {
 
