@@ -61,7 +61,8 @@ void QZ5SettingChangeNotifProc(NotificationCenter*, void*, const std::string&, c
             prefs->MakeAndSendLightToDevice();
             break;
         case qz5::ChangeType::GameMode:
-            prefs->SendWorkMode(ReadUserInfoInt(userInfo, qz5::kKeyGameMode) != 0 ? 3 : 1);
+            prefs->SendWorkMode(ReadUserInfoInt(userInfo, qz5::kKeyGameMode) != 0 ? qz5::kWorkModeGame
+                                                                                 : qz5::kWorkModeNormal);
             break;
         case qz5::ChangeType::Save:
             prefs->SendSaveToDevice();

@@ -1,21 +1,22 @@
 // Device commands: short requests without data stage that set the keyboard's
 // state, and the two that derive theirs from the record.
 #include "keyboard/preferences.hpp"
+#include "protocol/vocabulary.hpp"
 
-void Preferences::ResetDevice() { SendCommand(0x01, 0, 0, nullptr, 0); }
+void Preferences::ResetDevice() { SendCommand(qz5::kReqReset, 0, 0, nullptr, 0); }
 
 void Preferences::SendWorkMode(int mode) {
-    SendCommand(0x02, static_cast<uint16_t>(mode), 0, nullptr, 0);
+    SendCommand(qz5::kReqWorkMode, static_cast<uint16_t>(mode), 0, nullptr, 0);
 }
 
-void Preferences::SendSaveToDevice() { SendCommand(0x03, 0, 0, nullptr, 0); }
+void Preferences::SendSaveToDevice() { SendCommand(qz5::kReqSave, 0, 0, nullptr, 0); }
 
 void Preferences::SendProfileid(int profileNumber) {
-    SendCommand(0x14, static_cast<uint16_t>(profileNumber), 0, nullptr, 0);
+    SendCommand(qz5::kReqSelectProfile, static_cast<uint16_t>(profileNumber), 0, nullptr, 0);
 }
 
 void Preferences::SendAltermateProfile(uint8_t nextUsage, uint8_t previousUsage) {
-    SendCommand(0x1A, static_cast<uint16_t>(nextUsage | previousUsage << 8), 0, nullptr, 0);
+    SendCommand(qz5::kReqInstantShift, static_cast<uint16_t>(nextUsage | previousUsage << 8), 0, nullptr, 0);
 }
 
 uint8_t Preferences::getAlterKeyCode(int selector) {
@@ -35,7 +36,7 @@ void Preferences::SendAltermateProfilePro(int profile) {
 }
 
 void Preferences::SendLight(uint8_t valueLow, uint8_t valueHigh, uint8_t index) {
-    SendCommand(0x31, static_cast<uint16_t>(valueLow | valueHigh << 8), index, nullptr, 0);
+    SendCommand(qz5::kReqLight, static_cast<uint16_t>(valueLow | valueHigh << 8), index, nullptr, 0);
 }
 
 void Preferences::SetLightStatus(int zone, int on, int style) {
@@ -63,4 +64,6 @@ void Preferences::MakeAndSendLightToDevice() {
     }
 }
 
-void Preferences::SendKBMode() { SendWorkMode(m_Config.GAME_MODE != 0 ? 3 : 1); }
+void Preferences::SendKBMode() {
+    SendWorkMode(m_Config.GAME_MODE != 0 ? qz5::kWorkModeGame : qz5::kWorkModeNormal);
+}

@@ -1,6 +1,7 @@
 // The macro key-mapping table: a key id and a repeat mode for each of the 20
 // programmable keys.
 #include "keyboard/preferences.hpp"
+#include "protocol/vocabulary.hpp"
 
 namespace {
 
@@ -28,5 +29,5 @@ void Preferences::MakeAndSendMappingKeytoDevice(int profile) {
 }
 
 void Preferences::SendMacroKeyMappingTable(int deviceProfile, const uint8_t* table, int length) {
-    SendCommand(0x16, 0, static_cast<uint16_t>(deviceProfile), table, length);
+    SendCommand(qz5::kReqKeyMapping, 0, static_cast<uint16_t>(deviceProfile), table, length);
 }

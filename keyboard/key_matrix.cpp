@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "keyboard/preferences.hpp"
+#include "protocol/vocabulary.hpp"
 
 // The usage each matrix position produces by default.
 const uint8_t DefaultMatrix_UsageID[kMatrixPositions] = {
@@ -66,5 +67,5 @@ void Preferences::MakeAndSendMatrixtoDevice(int profile) {
 }
 
 void Preferences::SendMatrixTable(int deviceProfile, const uint8_t* table, int length) {
-    SendCommand(0x18, 0, static_cast<uint16_t>(deviceProfile), table, length);
+    SendCommand(qz5::kReqMatrix, 0, static_cast<uint16_t>(deviceProfile), table, length);
 }

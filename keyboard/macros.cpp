@@ -7,6 +7,7 @@
 #include "keyboard/encoding.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/log.hpp"
+#include "protocol/vocabulary.hpp"
 
 using namespace encoding;
 
@@ -75,7 +76,7 @@ void Preferences::MakeAndSendMacroIndextoDevice(int profile) {
 }
 
 void Preferences::SendMacroIndexTable(int deviceProfile, const uint8_t* table, int length) {
-    SendCommand(0x10, 0, static_cast<uint16_t>(deviceProfile), table, length);
+    SendCommand(qz5::kReqMacroIndex, 0, static_cast<uint16_t>(deviceProfile), table, length);
 }
 
 void Preferences::MakeAndSendMacroDataBlocktoDevice(int profile) {
@@ -106,6 +107,6 @@ void Preferences::SendMacroDataBlock(int deviceProfile, const uint8_t* stream, i
         LogLine("macro data block at %d of %d bytes refused", blockOffset, blockLength);
         return;
     }
-    SendCommand(0x12, static_cast<uint16_t>(blockOffset), static_cast<uint16_t>(deviceProfile),
+    SendCommand(qz5::kReqMacroData, static_cast<uint16_t>(blockOffset), static_cast<uint16_t>(deviceProfile),
                 stream + blockOffset, blockLength);
 }

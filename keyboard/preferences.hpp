@@ -47,7 +47,7 @@ public:
 
     // --- Device commands (commands.cpp); each queues its request and 500 ms after it ---
     void ResetDevice();
-    void SendWorkMode(int mode);  // 1 normal, 3 game
+    void SendWorkMode(int mode);  // qz5::kWorkModeNormal or kWorkModeGame
     void SendSaveToDevice();
     void SendProfileid(int profileNumber);  // 1-3
     void SendAltermateProfile(uint8_t nextUsage, uint8_t previousUsage);

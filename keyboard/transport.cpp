@@ -9,6 +9,7 @@
 #include "config/build_config.hpp"
 #include "keyboard/preferences.hpp"
 #include "platform/log.hpp"
+#include "protocol/vocabulary.hpp"
 
 namespace {
 
@@ -35,7 +36,7 @@ void Diagnostic(const char* fmt, ...) {
 // A status-read request into a zero-filled 512-byte buffer.
 void ReadStatus(Preferences& prefs, uint8_t bRequest, uint16_t length, uint8_t (&buffer)[512]) {
     std::memset(buffer, 0, sizeof buffer);
-    IOUSBDevRequest request{0xC0, bRequest, 0, 0, length, buffer, 0};
+    IOUSBDevRequest request{qz5::kRequestIn, bRequest, 0, 0, length, buffer, 0};
     prefs.SendDeviceRequest(&request);
 }
 
@@ -112,13 +113,13 @@ int Preferences::SendDeviceRequest(IOUSBDevRequest* request) {
 
 int Preferences::GetDevLightLevel() {
     uint8_t buffer[512];
-    ReadStatus(*this, 0x04, 8, buffer);
+    ReadStatus(*this, qz5::kReqLightStatus, qz5::kLightStatusBytes, buffer);
     return buffer[1];
 }
 
 int Preferences::GetDevProfile() {
     uint8_t buffer[512];
-    ReadStatus(*this, 0x15, 1, buffer);
+    ReadStatus(*this, qz5::kReqCurrentProfile, 1, buffer);
     return buffer[0];
 }
 
@@ -134,7 +135,7 @@ void Preferences::SendCommand(uint8_t bRequest, uint16_t wValue, uint16_t wIndex
     KeyboardQueue().Add([this, bRequest, wValue, wIndex, data] {
         uint8_t staging[kStagingSize] = {};
         if (!data->empty()) std::memcpy(staging, data->data(), data->size());
-        IOUSBDevRequest request{0x40, bRequest, wValue, wIndex, static_cast<uint16_t>(data->size()), staging, 0};
+        IOUSBDevRequest request{qz5::kRequestOut, bRequest, wValue, wIndex, static_cast<uint16_t>(data->size()), staging, 0};
         SendDeviceRequest(&request);
         return RequestQueue::Wait{g_lastReached ? kCommandPauseUs : 0};
     });

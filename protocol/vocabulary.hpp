@@ -1,8 +1,9 @@
 // The words the daemon, the settings application (and qz5ctl) and the
 // keyboard exchange: the notifications on the session bus (names, objects,
-// userInfo keys, the change types) and the keyboard's input reports (types
-// and codes). Everything that speaks the protocol takes its words from here;
-// docs/protocol.md describes them for people.
+// userInfo keys, the change types), the keyboard's input reports (types
+// and codes) and the control requests sent to it. Everything that speaks the
+// protocol takes its words from here; docs/protocol.md describes them for
+// people.
 #pragma once
 
 #include <cstdint>
@@ -91,5 +92,28 @@ inline constexpr uint8_t kStateGameOff = 0xF9;
 inline constexpr uint8_t kStateLight0 = 0xFA;  // to 0xFE: light mode 0-4
 inline constexpr uint8_t kStateLight4 = 0xFE;
 inline constexpr uint8_t kStateLast = 0xFE;
+
+// ---- The requests to the keyboard: vendor control requests on endpoint 0 ----
+
+inline constexpr uint8_t kRequestOut = 0x40;  // bmRequestType: vendor, to the keyboard
+inline constexpr uint8_t kRequestIn = 0xC0;   // bmRequestType: vendor, from the keyboard
+
+// bRequest. Out requests carry no data stage unless a payload is named;
+// wIndex names the keyboard's profile (1-3) where one is.
+inline constexpr uint8_t kReqReset = 0x01;
+inline constexpr uint8_t kReqWorkMode = 0x02;        // wValue kWorkModeNormal or kWorkModeGame
+inline constexpr uint8_t kReqSave = 0x03;            // the keyboard saves what it holds
+inline constexpr uint8_t kReqLightStatus = 0x04;     // in, 8 bytes: byte 1 the light level
+inline constexpr uint8_t kReqMacroIndex = 0x10;      // payload: the macro index
+inline constexpr uint8_t kReqMacroData = 0x12;       // payload: a macro block, wValue its offset
+inline constexpr uint8_t kReqSelectProfile = 0x14;   // wValue: the profile
+inline constexpr uint8_t kReqCurrentProfile = 0x15;  // in, 1 byte: the current profile
+inline constexpr uint8_t kReqKeyMapping = 0x16;      // payload: the key-mapping table
+inline constexpr uint8_t kReqMatrix = 0x18;          // payload: the key matrix
+inline constexpr uint8_t kReqInstantShift = 0x1A;    // wValue: next | previous modifier << 8
+inline constexpr uint8_t kReqLight = 0x31;           // wValue: the style, wIndex: the zone (+0x80: off)
+inline constexpr uint16_t kWorkModeNormal = 1;
+inline constexpr uint16_t kWorkModeGame = 3;
+inline constexpr int kLightStatusBytes = 8;
 
 }  // namespace qz5

@@ -53,6 +53,7 @@ os.environ["QZ5_BUILD"] = os.path.abspath(ARGS.build)
 sys.path.insert(0, os.path.join(ROOT, "tools/emulator"))
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 from request_words import Decoder  # noqa: E402
+from vocabulary import V, report  # noqa: E402
 from world import QZ5CTL, World, wait_for  # noqa: E402
 
 
@@ -251,17 +252,17 @@ class Story:
         if got != expected:
             raise AssertionError("the keyboard received other requests than the full download")
 
-    def key(self, label, report, relays, screenshot=False):
+    def key(self, label, command, relays, screenshot=False):
         w = self.w
         shows, before = self.osd_shows(), screen(w) if screenshot else None
-        w.emulator(report)
+        w.emulator(command)
         w.wait_log(r"^qz5-osd: \d+$", count=shows + 1)
-        b = report.split()
-        code = int(b[4] if b[1] == "8" else b[2], 16)
+        b = [int(x, 16) for x in command.split()[1:]]
+        code = b[3] if b[0] == V.kReportState else b[1]
         what = f"OSD {self.pictures.get(code, 'no picture')}"
         lines = self.notifications(10 if relays else 0.3)
         what += "; relayed: " + (", ".join(lines) if lines else "nothing")
-        say(f"   {label:<14} {short(report)}  {what}")
+        say(f"   {label:<14} {short(command)}  {what}")
         if screenshot:
             screenshot_when_shown(w, before, self.screenshot)
             say(f"   {'':<14} screenshot of the OSD: {os.path.relpath(self.screenshot)}")
@@ -269,22 +270,22 @@ class Story:
     def launch_key(self):
         w = self.w
         opened = w.count_log("^open App$")
-        report = "report 4 fd 02 00 00 00 00 00 00"
-        w.emulator(report)
+        key = report(V.kReportKeys, V.kKeyLaunch, 2)  # T2
+        w.emulator(key)
         w.wait_log("^open App$", count=opened + 1)
         wait_for(lambda: os.path.exists(self.marker) and os.path.getsize(self.marker) > 0, 10,
                  "the launched program's marker file")
         with open(self.marker) as f:
             said = f.read().strip()
-        say(f"   {'launch key T2':<14} {short(report)}  opened {os.path.relpath(self.script)}; "
+        say(f"   {'launch key T2':<14} {short(key)}  opened {os.path.relpath(self.script)}; "
             f"{os.path.relpath(self.marker)}: {said}")
 
     def keys(self):
         say("3. keys on the keyboard (what `qz5ctl monitor` received, what the daemon showed or opened):")
-        self.key("profile key", "report 8 00 00 f2 00 00 00 00 00", True, screenshot=True)
-        self.key("game-mode key", "report 8 00 00 f8 00 00 00 00 00", True)
-        self.key("lighting key", "report 8 00 00 fb 00 00 00 00 00", True)
-        self.key("media key", "report 4 cd 00 00 00 00 00 00 00", False)
+        self.key("profile key", report(V.kReportState, 0, 0, V.kStateProfile1 + 1), True, screenshot=True)
+        self.key("game-mode key", report(V.kReportState, 0, 0, V.kStateGameOn), True)
+        self.key("lighting key", report(V.kReportState, 0, 0, V.kStateLight0 + 1), True)
+        self.key("media key", report(V.kReportKeys, V.kKeyPlayPause), False)
         self.launch_key()
 
 
@@ -298,7 +299,7 @@ The world keeps running. In another terminal:
   {ctl} monitor          # one line per notification qz5d relays
   {ctl} status
   {ctl} apply 1 --save
-  echo 'report 8 00 00 f1 00 00 00 00 00' > {w.fifo}   # the profile-1 key
+  echo '{report(V.kReportState, 0, 0, V.kStateProfile1)}' > {w.fifo}   # the profile-1 key
   cat {w.log}   # what the keyboard received
   cat {w.err}   # the daemon's log
   DISPLAY={display} /usr/bin/import -window root -depth 8 png:shot.png   # the screen

@@ -21,11 +21,12 @@
 
 #include "config/build_config.hpp"
 #include "platform/request_line.hpp"
+#include "protocol/vocabulary.hpp"
 
 namespace {
 
 constexpr int kBusnum = 1;
-constexpr size_t kReportSize = 9;  // report ID (the message type) + 8 data bytes
+constexpr size_t kReportSize = 1 + qz5::kReportBytes;  // report ID (the message type) + its bytes
 constexpr const char* kProductName = "QZ5 Keyboard";
 
 // Device descriptor, then the configuration with two HID interfaces (the
@@ -184,15 +185,16 @@ void SubmitControl(Emulated::UsbNode& node, usbdevfs_urb& urb, uint8_t* buffer) 
             return;
         }
         urb.actual_length = static_cast<int>(length);
-        if (request == 0x14) node.keyboard->profile = static_cast<uint8_t>(value);
+        if (request == qz5::kReqSelectProfile) node.keyboard->profile = static_cast<uint8_t>(value);
         return;
     }
     uint8_t* in = buffer + 8;
-    if (request == 0x15 && length >= 1) {
+    if (request == qz5::kReqCurrentProfile && length >= 1) {
         in[0] = node.keyboard->profile;
         urb.actual_length = 1;
-    } else if (request == 0x04 && length >= 2) {
-        const uint8_t status[8] = {0, node.owner->Light(), 0, 0, 0, 0, 0, 0};
+    } else if (request == qz5::kReqLightStatus && length >= 2) {
+        uint8_t status[qz5::kLightStatusBytes] = {};
+        status[1] = node.owner->Light();
         const size_t n = std::min<size_t>(length, sizeof status);
         std::memcpy(in, status, n);
         urb.actual_length = static_cast<int>(n);
@@ -650,7 +652,7 @@ void EmulatedKeyboards::HideFromEnumeration(const std::string& sysPath) {
 }
 
 std::string EmulatedKeyboards::Report(size_t node, const std::vector<std::string>& words) {
-    if (words.size() != 10) return "expected a type and 8 bytes";
+    if (words.size() != 1 + kReportSize) return "expected a type and 8 bytes";
     std::array<uint8_t, kReportSize> report{};
     for (size_t i = 0; i < kReportSize; ++i) {
         char* end = nullptr;

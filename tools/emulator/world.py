@@ -20,13 +20,17 @@ import time
 import dbus
 import dbus.lowlevel
 
+from vocabulary import V, request_line
+
 BUILD = os.environ.get("QZ5_BUILD", os.path.join(os.path.dirname(__file__), "../../build/plain"))
 QZ5D = os.path.join(BUILD, "daemon/qz5d")
 QZ5CTL = os.path.join(BUILD, "tools/qz5ctl")
 EMULATOR = os.path.join(BUILD, "tools/emulator/qz5-emulator")
 LOGIN1 = "org.freedesktop.login1"
 NOTIFICATIONS = ("/org/qz5d/Notifications1", "org.qz5d.Notifications1", "Notification")
-MARK = "40 14 ff 7f 00 00 00 00"  # the selection of profile 0x7ffe + 1: nothing else sends it
+# The selection of profile 0x7ffe + 1: nothing else sends it.
+MARK = request_line(V.kRequestOut, V.kReqSelectProfile, 0x7FFF)
+RESET = request_line(V.kRequestOut, V.kReqReset)
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -223,7 +227,7 @@ class World:
 
     def ready(self, timeout=10.0):
         """Waits until the daemon serves the bus (its reset request is out)."""
-        wait_for(lambda: self.requests()[-1:] == ["40 01 00 00 00 00 00 00"], timeout,
+        wait_for(lambda: self.requests()[-1:] == [RESET], timeout,
                  what="the daemon's reset request")
         return self
 
@@ -313,7 +317,8 @@ class World:
         act()
         if changes:
             self.wait_log("^QZ5SettingChangeNotifProc$", count=logged + changes)
-        self.notify("PellQZ5", "QZ5SettingChange", {"QZ5SettingChangeType": 2, "ProfileNumber": 0x7FFE})
+        self.notify(V.kNameSettings, V.kSettingChange,
+                    {V.kKeyChangeType: V.ChangeType["SelectProfile"], V.kKeyProfileNumber: 0x7FFE})
         def marked():  # a marker after start: an earlier act's marker may still be the last line
             lines = self.requests()[start:]
             return lines if lines[-1:] == [MARK] else None
