@@ -12,16 +12,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 import dbus
 
 import checks
-from checks import check, wait_for
+from checks import ORIGIN, WINDOW, check, differs, exit_status, expected_screen, picture_rgba, wait_for
 
 OSD, PICTURES = sys.argv[-2], sys.argv[-1]
-WINDOW = (200, 130)
-ORIGIN = (400, 570)  # on a 1000 x 800 output: centred, bottom edge 100 px above the bottom
 BACKDROP = (0x30, 0x60, 0x30)  # the fullscreen client's colour
 cleanups = []
 
@@ -32,43 +29,10 @@ def start(cmd, **kw):
     return p
 
 
-def picture_rgba(name):
-    """(width, height, RGBA bytes) of a drawn picture."""
-    path = os.path.join(PICTURES, name)
-    size = subprocess.run(["/usr/bin/identify", "-format", "%w %h", path], capture_output=True, text=True).stdout
-    rgba = subprocess.run(["/usr/bin/convert", path, "-depth", "8", "rgba:-"], capture_output=True).stdout
-    return (*map(int, size.split()), rgba)
-
-
-def expected(name, margin, under):
-    """The window's area and a margin around it: the picture blended over under."""
-    pw, ph, rgba = picture_rgba(name) if name else (0, 0, b"")
-    px, py = (WINDOW[0] - pw) // 2 + margin, (WINDOW[1] - ph) // 2 + margin
-    out = []
-    for y in range(WINDOW[1] + 2 * margin):
-        for x in range(WINDOW[0] + 2 * margin):
-            p = rgba[4 * ((y - py) * pw + (x - px)):][:4] if px <= x < px + pw and py <= y < py + ph else None
-            out.append(tuple((c * p[3] + d * (255 - p[3])) // 255 for c, d in zip(p[:3], under)) if p else under)
-    return out
-
-
-def differs(got, want, width, margin):
-    bad = [(i % width - margin, i // width - margin, g, w) for i, (g, w) in enumerate(zip(got, want))
-           if max(abs(a - b) for a, b in zip(g, w)) > 3]
-    return bad and f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}" or ""
-
-
 def feed(proc, *lines):
     for line in lines:
         proc.stdin.write(line.encode() + b"\n")
     proc.stdin.flush()
-
-
-def exit_status(proc):
-    try:
-        return proc.wait(10)
-    except subprocess.TimeoutExpired:
-        return "still running"
 
 
 def sway_part(runtime):
@@ -119,28 +83,26 @@ w.fullscreen()
 w.show_all()
 Gtk.main()
 """], env=dict(wl, GDK_BACKEND="wayland"), stderr=subprocess.DEVNULL)
-    plain = expected(None, 10, BACKDROP)
+    plain = expected_screen(PICTURES, None, 10, BACKDROP)
     check("the fullscreen client has the focus and covers the output",
-          wait_for(lambda: focused() == "focus-keeper" and not differs(shot(), plain, 220, 10), 20), focused())
+          wait_for(lambda: focused() == "focus-keeper" and not differs(shot(), plain, 10), 20), focused())
 
     errors = tempfile.TemporaryFile("w+")
     osd = start([OSD], stdin=subprocess.PIPE, stderr=errors, env=wl)
     feed(osd, "242")
-    diffs = []
-    wait_for(lambda: diffs.append(differs(shot(), expected("Profile2.png", 10, BACKDROP), 220, 10)) or not diffs[-1], 10)
+    diff = checks.wait_shows(shot, expected_screen(PICTURES, "Profile2.png", 10, BACKDROP), 10, 10)
     check("layer-shell: Profile2 shows over the fullscreen client, centred, 100 px above the bottom",
-          diffs[-1] == "", diffs[-1])
+          diff == "", diff)
     if os.environ.get("QZ5_SHOTS"):  # a folder to keep a screenshot in, to look at
         subprocess.run(["grim", os.path.join(os.environ["QZ5_SHOTS"], "osd-sway.png")], env=wl)
     check("layer-shell: the client keeps the keyboard focus", focused() == "focus-keeper", focused())
     check("layer-shell: the OSD never enters the window tree",
           "qz5-osd" not in subprocess.run(["swaymsg", "-t", "get_tree"], env=wl, capture_output=True, text=True).stdout)
     check("layer-shell: the countdown closes it",
-          wait_for(lambda: not differs(shot(), plain, 220, 10), 15))
+          wait_for(lambda: not differs(shot(), plain, 10), 15))
     feed(osd, "243")
-    diffs = []
-    wait_for(lambda: diffs.append(differs(shot(), expected("Profile3.png", 10, BACKDROP), 220, 10)) or not diffs[-1], 10)
-    check("layer-shell: the closed surface shows again for the next code", diffs[-1] == "", diffs[-1])
+    diff = checks.wait_shows(shot, expected_screen(PICTURES, "Profile3.png", 10, BACKDROP), 10, 10)
+    check("layer-shell: the closed surface shows again for the next code", diff == "", diff)
     check("layer-shell: the focus never moved", focused() == "focus-keeper", focused())
     client.kill()
     sway.terminate()
@@ -178,7 +140,7 @@ def notification_part(runtime):
         hints = second[6]
         check("notification: transient, expiring with the countdown", bool(hints.get("transient")) and second[7] == 3000)
         w, h, stride, alpha, bits, channels, data = hints["image-data"]
-        pw, ph, rgba = picture_rgba("Profile3.png")
+        pw, ph, rgba = picture_rgba(PICTURES, "Profile3.png")
         x0, y0 = (WINDOW[0] - pw) // 2, (WINDOW[1] - ph) // 2
         got = bytes(data)
         off = [(x, y) for y in range(ph) for x in range(pw)

@@ -6,8 +6,6 @@ how it ends.
 usage: osd_display_test.py QZ5_OSD PICTURE_DIR (with tools/emulator on PYTHONPATH)
 PICTURE_DIR holds the drawn pictures; the screen is compared with them."""
 import atexit
-import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -16,11 +14,9 @@ import time
 from world import XServer
 
 import checks
-from checks import check, wait_for
+from checks import ORIGIN, WINDOW, check, exit_status, expected_screen, wait_for
 
 OSD, PICTURES = sys.argv[1], sys.argv[2]
-WINDOW = (200, 130)
-ORIGIN = (400, 570)  # centred; bottom edge 100 px above the screen's bottom
 ROOT = (0x20, 0x60, 0xA0)
 
 
@@ -32,51 +28,16 @@ def at(t):
 X = XServer()
 atexit.register(X.close)
 x = X.run
-_pictures = {}
 
 
-def expected_screen(name, margin, desktop):
-    """The screen around the window as it should look. With a compositor
-    (desktop: the colour it paints the desktop in) the picture blended over
-    the desktop. Without, the picture drawn over black where it is at least
-    half opaque (no alpha on the screen) and the root colour where the
-    window's shape cuts it away; None where that is ambiguous."""
-    if name not in _pictures and name is not None:
-        path = os.path.join(PICTURES, name)
-        with open(path, "rb") as png:  # width and height from the PNG's header
-            size = struct.unpack(">II", png.read(24)[16:])
-        rgba = subprocess.run(["/usr/bin/convert", path, "-depth", "8", "rgba:-"], capture_output=True).stdout
-        _pictures[name] = (*size, rgba)
-    pw, ph, rgba = _pictures.get(name, (0, 0, b""))
-    px, py = (WINDOW[0] - pw) // 2 + margin, (WINDOW[1] - ph) // 2 + margin
-    want = []
-    for y in range(WINDOW[1] + 2 * margin):
-        for x in range(WINDOW[0] + 2 * margin):
-            p = rgba[4 * ((y - py) * pw + (x - px)):][:4] if px <= x < px + pw and py <= y < py + ph else None
-            if p is None:
-                want.append(desktop or ROOT)
-            elif desktop:
-                want.append(tuple((c * p[3] + d * (255 - p[3])) // 255 for c, d in zip(p[:3], desktop)))
-            else:
-                want.append(tuple(c * p[3] // 255 for c in p[:3]) if p[3] >= 160 else ROOT if p[3] <= 100 else None)
-    return want
+def screen(margin=10):
+    return X.screenshot(ORIGIN[0] - margin, ORIGIN[1] - margin, WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin)
 
 
-def screen_shows(name, margin=10, desktop=None):
-    """'' when the window area (and a margin around it) looks as name would show, else what differs."""
-    got = X.screenshot(ORIGIN[0] - margin, ORIGIN[1] - margin, WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin)
-    width = WINDOW[0] + 2 * margin
-    bad = [(i % width - margin, i // width - margin, g, w) for i, (g, w) in
-           enumerate(zip(got, expected_screen(name, margin, desktop)))
-           if w is not None and max(abs(a - b) for a, b in zip(g, w)) > 3]
-    return bad and f"{len(bad)} pixels differ, first at window {bad[0][:2]}: {bad[0][2]}, want {bad[0][3]}" or ""
-
-
-def wait_shows(name, seconds=2, desktop=None):
-    """'' once the screen shows name within the deadline, else what still differs."""
-    diffs = []
-    wait_for(lambda: diffs.append(screen_shows(name, desktop=desktop)) or not diffs[-1], seconds)
-    return diffs[-1]
+def screen_shows(name, desktop=None, seconds=2):
+    """'' once the window area (and a margin around it) looks as name would
+    show within the deadline, else what still differs."""
+    return checks.wait_shows(screen, expected_screen(PICTURES, name, 10, desktop, ROOT), 10, seconds)
 
 
 x("xsetroot", "-solid", "#%02x%02x%02x" % ROOT)
@@ -114,7 +75,7 @@ for codes, picture, still, closed in [
         send(line)
     wid = wait_for(lambda: X.visible_osd() if wid is None else X.mapped(wid) and wid, 10)
     check(f"{codes}: the window maps", wid)
-    diff = wait_shows(picture)
+    diff = screen_shows(picture)
     check(f"{codes}: the screen shows {picture} centred, 100 px above the screen's bottom", diff == "", diff)
     if picture == "Profile1.png":
         check("the keyboard focus stays where it was", x("xdotool", "getwindowfocus") == focus)
@@ -126,7 +87,7 @@ for codes, picture, still, closed in [
         at(t0 + still)
         check(f"{codes}: still shown {still} s after the first code", X.mapped(wid))
     check(f"{codes}: unmapped within {closed} s", wait_for(lambda: not X.mapped(wid), t0 + closed - time.monotonic()))
-    check(f"{codes}: the desktop shows again", screen_shows(None) == "")
+    check(f"{codes}: the desktop shows again", screen_shows(None, seconds=0) == "")
 check("one window, reused for every code", X.osd_windows() == [wid], X.osd_windows())
 check("the focus never moved", x("xdotool", "getwindowfocus") == focus)
 
@@ -137,22 +98,15 @@ compositor = subprocess.Popen(["xcompmgr"], env=X.env, stderr=subprocess.DEVNULL
 check("a compositor starting gives the window an alpha channel", wait_for(lambda: X.visible_osd(32), 10))
 desktop = X.screenshot(999, 0, 1, 1)[0]  # as the compositor paints the desktop
 send("251")
-diff = wait_shows("Pulse2.png", desktop=desktop)
+diff = screen_shows("Pulse2.png", desktop=desktop)
 check("... and the picture is blended over the desktop", diff == "", diff)
 compositor.terminate()
 compositor.wait()
 send("252")
 check("without the compositor the window has no alpha channel again", wait_for(lambda: X.visible_osd(24), 10))
-diff = wait_shows("Pulse3.png")
+diff = screen_shows("Pulse3.png")
 check("... and is cut to the picture's shape", diff == "", diff)
 check("the focus stayed through it all", x("xdotool", "getwindowfocus") == focus)
-
-def exit_status(proc):
-    try:
-        return proc.wait(10)
-    except subprocess.TimeoutExpired:
-        return "still running"
-
 
 # End of input ends the program.
 osd.stdin.close()
