@@ -223,7 +223,7 @@ class DuringADownload(WorldTest):
         with os.fdopen(main, "rb") as f:
             line = f.read1(200).decode()
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertRegex(line, r"^turning game mode on \.\.\. 1 request, 0\.\d s\r\n$")
+        self.assertRegex(line, r"^turning game mode on \.\.\. 1 request, \d+\.\d s\r\n$")
 
         # qz5d told to end midway finishes the download first; told twice, it
         # drops the rest, and a qz5ctl waiting is told.
