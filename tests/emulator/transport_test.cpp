@@ -1,7 +1,6 @@
 // The keyboard transport over real libusb, against the emulated keyboard.
 // Run under qz5-emulator; the arguments after the test flags say what the
-// emulator was given: --log=FILE --keyboards=N. (What the status reads answer
-// is checked through the daemon's system tests.)
+// emulator was given: --log=FILE --keyboards=N.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,6 +106,16 @@ TEST_F(EmulatedTransport, EveryKeyboardGetsEachRequestByteForByte) {
     calls();
     EXPECT_EQ(NewLogLines(), PerKeyboard(printed));
     EXPECT_EQ(Diagnostics(), std::vector<std::string>(printed.size(), kLooking));  // no failures
+}
+
+TEST_F(EmulatedTransport, TheStatusReadsAnswerWhatTheKeyboardsHold) {
+    EXPECT_EQ(prefs_.GetDevLightLevel(), 0);  // the emulator's default --light
+    prefs_.SendProfileid(3);
+    scheduler_.RunAll();
+    EXPECT_EQ(prefs_.GetDevProfile(), 3);
+    // IN requests are logged as their setup bytes.
+    EXPECT_EQ(NewLogLines(),
+              PerKeyboard({"c0 04 00 00 00 00 08 00", "40 14 03 00 00 00 00 00", "c0 15 00 00 00 00 01 00"}));
 }
 
 TEST_F(EmulatedTransport, AStalledRequestIsPrintedWithItsLibusbStatus) {
