@@ -273,10 +273,7 @@ class Story:
         key = report(V.kReportKeys, V.kKeyLaunch, 2)  # T2
         w.emulator(key)
         w.wait_log("^open App$", count=opened + 1)
-        wait_for(lambda: os.path.exists(self.marker) and os.path.getsize(self.marker) > 0, 10,
-                 "the launched program's marker file")
-        with open(self.marker) as f:
-            said = f.read().strip()
+        said = w.lines_of(self.marker)[0]
         say(f"   {'launch key T2':<14} {short(key)}  opened {os.path.relpath(self.script)}; "
             f"{os.path.relpath(self.marker)}: {said}")
 

@@ -143,9 +143,7 @@ class Dispatch(WorldTest):
             w.emulator(f"report 4 fd {key:02x} 00 00 00 00 00 00")
         w.qz5ctl("status", check=True)
         self.assertEqual(w.count_log("^open App$"), 7)
-        launched = wait_for(lambda: (lambda l: l if len(l) == 3 else None)(
-            open(marker).read().splitlines() if os.path.exists(marker) else []), what="three launches")
-        self.assertEqual(sorted(launched), sorted([f"script {w.dir}", "desktop", f"document {document}"]))
+        self.assertEqual(sorted(w.lines_of(marker, 3)), sorted([f"script {w.dir}", "desktop", f"document {document}"]))
 
 
 class DuringADownload(WorldTest):
@@ -173,7 +171,7 @@ class DuringADownload(WorldTest):
         w.emulator("report 8 00 00 f2 00 00 00 00 00")  # profile 2, where T2 launches the script
         self.assertEqual(w.next_line(mon), "QZ5ProfileChange ProfileNumber=1")
         w.emulator("report 4 fd 02 00 00 00 00 00 00")
-        wait_for(lambda: os.path.exists(marker), what="the launch")
+        w.lines_of(marker)  # launched
         r = w.qz5ctl("status")  # answered after the download, with the keyboard's own reads
         self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 1\nlight level: 0\n"))
         self.assertEqual(self.applied(mon), self.APPLIED.format(0, 1, 0, 1, 1, 11))
@@ -268,12 +266,7 @@ class SessionLaunch(WorldTest):
         w.emulator("report 8 00 00 f2 00 00 00 00 00")  # profile 2, and its OSD code
 
     def launched(self, n):
-        def lines():
-            if not os.path.exists(self.marker):
-                return []
-            with open(self.marker) as f:
-                return f.read().splitlines()
-        return wait_for(lambda: lines() if len(lines()) >= n else None, what=f"{n} launches")
+        return self.w.lines_of(self.marker, n)
 
     def key(self, number):
         self.w.emulator(f"report 4 fd {number:02x} 00 00 00 00 00 00")

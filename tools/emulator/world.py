@@ -86,6 +86,17 @@ class World:
     def path(self, name):
         return os.path.join(self.dir, name)
 
+    def lines_of(self, path, count=1, timeout=10.0):
+        """The lines of path once it holds at least count of them (a launched
+        program's marker file, say)."""
+        def lines():
+            if not os.path.exists(path):
+                return None
+            with open(path) as f:
+                found = f.read().splitlines()
+            return found if len(found) >= count else None
+        return wait_for(lines, timeout, what=f"{count} lines in {path}")
+
     def write(self, name, text, mode=0o644):
         """A file in the world's folder (folders made as needed); its path."""
         path = self.path(name)
