@@ -135,7 +135,8 @@ void Preferences::SendCommand(uint8_t bRequest, uint16_t wValue, uint16_t wIndex
     KeyboardQueue().Add([this, bRequest, wValue, wIndex, data] {
         uint8_t staging[kStagingSize] = {};
         if (!data->empty()) std::memcpy(staging, data->data(), data->size());
-        IOUSBDevRequest request{qz5::kRequestOut, bRequest, wValue, wIndex, static_cast<uint16_t>(data->size()), staging, 0};
+        IOUSBDevRequest request{qz5::kRequestOut, bRequest, wValue, wIndex,
+                                static_cast<uint16_t>(data->size()), staging, 0};
         SendDeviceRequest(&request);
         return RequestQueue::Wait{g_lastReached ? kCommandPauseUs : 0};
     });

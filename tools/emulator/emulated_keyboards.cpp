@@ -369,14 +369,11 @@ EmulatedKeyboards::EmulatedKeyboards() = default;
 
 EmulatedKeyboards::~EmulatedKeyboards() { Stop(); }
 
-bool EmulatedKeyboards::Start(const EmulatedKeyboardsOptions& options, std::string& error) {
+Result<> EmulatedKeyboards::Start(const EmulatedKeyboardsOptions& options) {
     options_ = options;
     if (!options_.logFile.empty()) {
         logFd_ = ::open(options_.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-        if (logFd_ < 0) {
-            error = "cannot open " + options_.logFile + ": " + std::strerror(errno);
-            return false;
-        }
+        if (logFd_ < 0) return Result<>::Fail("cannot open " + options_.logFile + ": " + std::strerror(errno));
     }
     testbed_ = umockdev_testbed_new();
     gchar* root = umockdev_testbed_get_root_dir(testbed_);
@@ -389,10 +386,8 @@ bool EmulatedKeyboards::Start(const EmulatedKeyboardsOptions& options, std::stri
                   {"NAME", std::string("\"") + kProductName + "\"", "PRODUCT",
                    "3/" + Hex4(kQz5UsbVendorId) + "/" + Hex4(kQz5UsbProductId) + "/110", "ID_INPUT", "1",
                    "ID_INPUT_KEYBOARD", "1"})
-            .empty()) {
-        error = "cannot add the input device";
-        return false;
-    }
+            .empty())
+        return Result<>::Fail("cannot add the input device");
     for (int i = 0; i < options_.keyboards; ++i) {
         auto kb = std::make_unique<Keyboard>();
         kb->index = i;
@@ -401,9 +396,9 @@ bool EmulatedKeyboards::Start(const EmulatedKeyboardsOptions& options, std::stri
     }
     if (!options_.unplugged) {
         for (auto& kb : keyboards_)
-            if (!Plug(*kb, error)) return false;
+            if (auto plugged = Plug(*kb); !plugged) return plugged;
     }
-    return true;
+    return {};
 }
 
 void EmulatedKeyboards::Stop() {
@@ -453,7 +448,7 @@ std::string EmulatedKeyboards::AddDevice(const char* subsystem, const std::strin
     return result;
 }
 
-bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
+Result<> EmulatedKeyboards::Plug(Keyboard& kb) {
     const int devnum = nextDevnum_++;
     const std::string usbName = std::to_string(kBusnum) + "-" + std::to_string(kb.index + 1);
     const std::string usbNode = "/dev/bus/usb/" + Dec3(kBusnum) + "/" + Dec3(devnum);
@@ -476,8 +471,7 @@ bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
     if (::mkfifo(fifoPath.c_str(), 0666) != 0 ||
         (usb->fifo = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)) < 0 ||
         ::fcntl(usb->fifo, F_SETPIPE_SZ, 4096) < 0) {
-        error = "cannot make " + fifoPath + ": " + std::strerror(errno);
-        return false;
+        return Result<>::Fail("cannot make " + fifoPath + ": " + std::strerror(errno));
     }
     usb->SetReady(false);
     usb->handler = umockdev_ioctl_base_new();
@@ -485,9 +479,9 @@ bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
     g_signal_connect(usb->handler, "client-vanished", G_CALLBACK(OnUsbClientVanished), usb);
     GError* gerror = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, usbNode.c_str(), usb->handler, &gerror)) {
-        error = std::string("cannot attach ") + usbNode + ": " + gerror->message;
+        Result<> failed = Result<>::Fail(std::string("cannot attach ") + usbNode + ": " + gerror->message);
         g_clear_error(&gerror);
-        return false;
+        return failed;
     }
     attachedNodes_.push_back(usbNode);
 
@@ -506,24 +500,22 @@ bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
         if (pts) hid->slave = ::open(pts, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios tio{};
         if (hid->slave < 0 || ::tcgetattr(hid->slave, &tio) != 0) {
-            error = std::string("cannot make a pty: ") + std::strerror(errno);
-            return false;
+            return Result<>::Fail(std::string("cannot make a pty: ") + std::strerror(errno));
         }
         ::cfmakeraw(&tio);
         ::tcsetattr(hid->slave, TCSANOW, &tio);
         const std::string link = rootDir_ + hid->node;
         if (::symlink(pts, link.c_str()) != 0) {
-            error = "cannot link " + link + ": " + std::strerror(errno);
-            return false;
+            return Result<>::Fail("cannot link " + link + ": " + std::strerror(errno));
         }
         hid->handler = umockdev_ioctl_base_new();
         g_signal_connect(hid->handler, "handle-read", G_CALLBACK(OnHidrawRead), hid);
         g_signal_connect(hid->handler, "handle-write", G_CALLBACK(OnHidrawWrite), hid);
         g_signal_connect(hid->handler, "handle-ioctl", G_CALLBACK(OnHidrawIoctl), hid);
         if (!umockdev_testbed_attach_ioctl(testbed_, hid->node.c_str(), hid->handler, &gerror)) {
-            error = std::string("cannot attach ") + hid->node + ": " + gerror->message;
+            Result<> failed = Result<>::Fail(std::string("cannot attach ") + hid->node + ": " + gerror->message);
             g_clear_error(&gerror);
-            return false;
+            return failed;
         }
         attachedNodes_.push_back(hid->node);
         kb.hidraw[i] = hid;
@@ -536,8 +528,7 @@ bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
     g_mkdir_with_parents(usbSysDir.c_str(), 0755);
     const auto descriptors = Descriptors();
     if (!WriteFile(usbSysDir + "/descriptors", descriptors.data(), descriptors.size())) {
-        error = "cannot write the descriptors";
-        return false;
+        return Result<>::Fail("cannot write the descriptors");
     }
     kb.usbSysPath = AddDevice(
         "usb", usbName, "",
@@ -550,8 +541,7 @@ bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
          product, "TYPE", "0/0/0", "MAJOR", "189", "MINOR", std::to_string((kBusnum - 1) * 128 + devnum - 1),
          "DRIVER", "usb"});
     if (kb.usbSysPath.empty()) {
-        error = "cannot add the USB device";
-        return false;
+        return Result<>::Fail("cannot add the USB device");
     }
     kb.childSysPaths.clear();
     for (int i = 0; i < 2; ++i) {
@@ -578,15 +568,14 @@ bool EmulatedKeyboards::Plug(Keyboard& kb, std::string& error) {
                                                 {"DEVNAME", kb.hidraw[i]->node, "MAJOR", "240", "MINOR",
                                                  std::to_string(hidrawNumbers[i])});
         if (ifSys.empty() || hidSys.empty() || hidrawSys.empty()) {
-            error = "cannot add the HID devices";
-            return false;
+            return Result<>::Fail("cannot add the HID devices");
         }
         kb.hidraw[i]->sysPath = hidrawSys;
         kb.childSysPaths.insert(kb.childSysPaths.begin(), {hidrawSys, hidSys, ifSys});
     }
     kb.usb = usb;
     kb.plugged = true;
-    return true;
+    return {};
 }
 
 void EmulatedKeyboards::Unplug(Keyboard& kb, bool sendEvents) {
@@ -651,59 +640,61 @@ void EmulatedKeyboards::HideFromEnumeration(const std::string& sysPath) {
     }
 }
 
-std::string EmulatedKeyboards::Report(size_t node, const std::vector<std::string>& words) {
-    if (words.size() != 1 + kReportSize) return "expected a type and 8 bytes";
+Result<> EmulatedKeyboards::Report(size_t node, const std::vector<std::string>& words) {
+    if (words.size() != 1 + kReportSize) return Result<>::Fail("expected a type and 8 bytes");
     std::array<uint8_t, kReportSize> report{};
     for (size_t i = 0; i < kReportSize; ++i) {
         char* end = nullptr;
         const unsigned long v = std::strtoul(words[i + 1].c_str(), &end, 16);
-        if (words[i + 1].empty() || *end != 0 || v > 0xff) return "not a hex byte: " + words[i + 1];
+        if (words[i + 1].empty() || *end != 0 || v > 0xff)
+            return Result<>::Fail("not a hex byte: " + words[i + 1]);
         report[i] = static_cast<uint8_t>(v);
     }
     Keyboard& kb = *keyboards_.front();
-    if (!kb.plugged) return "the keyboard is unplugged";
+    if (!kb.plugged) return Result<>::Fail("the keyboard is unplugged");
     std::lock_guard<std::mutex> lock(mutex_);
     HidrawNode& hid = *kb.hidraw[node];
     hid.reports.push_back(report);
     const uint8_t marker = 0;
     if (::write(hid.master, &marker, 1) != 1) {
         hid.reports.pop_back();
-        return std::string("cannot deliver: ") + std::strerror(errno);
+        return Result<>::Fail(std::string("cannot deliver: ") + std::strerror(errno));
     }
-    return "";
+    return {};
 }
 
-std::string EmulatedKeyboards::Execute(const std::string& line) {
+Result<> EmulatedKeyboards::Execute(const std::string& line) {
     std::vector<std::string> words;
     gchar** parts = g_strsplit_set(line.c_str(), " \t", -1);
     for (gchar** p = parts; *p; ++p)
         if (**p) words.emplace_back(*p);
     g_strfreev(parts);
-    if (words.empty()) return "empty command";
+    if (words.empty()) return Result<>::Fail("empty command");
     if (words[0] == "report") return Report(0, words);
     if (words[0] == "report2") return Report(1, words);
     if (words[0] == "unplug" && words.size() == 1) {
         for (auto& kb : keyboards_)
             if (kb->plugged) Unplug(*kb, true);
-        return "";
+        return {};
     }
     if (words[0] == "stall" && words.size() == 2) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (words[1] == "off") {
             stalled_ = -1;
-            return "";
+            return {};
         }
         char* end = nullptr;
         const long request = std::strtol(words[1].c_str(), &end, 16);
-        if (*end != '\0' || request < 0 || request > 0xFF) return "stall takes a request code in hex or off";
+        if (*end != '\0' || request < 0 || request > 0xFF)
+            return Result<>::Fail("stall takes a request code in hex or off");
         stalled_ = static_cast<int>(request);
-        return "";
+        return {};
     }
     if (words[0] == "plug" && words.size() == 1) {
-        std::string error;
         for (auto& kb : keyboards_)
-            if (!kb->plugged && !Plug(*kb, error)) return error;
-        return "";
+            if (!kb->plugged)
+                if (auto plugged = Plug(*kb); !plugged) return plugged;
+        return {};
     }
-    return "unknown command";
+    return Result<>::Fail("unknown command");
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.hpp"
+
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
 struct EmulatedKeyboardsOptions {
@@ -34,11 +36,11 @@ public:
     EmulatedKeyboards& operator=(const EmulatedKeyboards&) = delete;
 
     // Builds the testbed; on failure returns false with a reason in `error`.
-    bool Start(const EmulatedKeyboardsOptions& options, std::string& error);
+    Result<> Start(const EmulatedKeyboardsOptions& options);
 
     // Runs one control command ("report ...", "report2 ...", "unplug",
     // "plug", "stall XX|off"); returns an empty string on success, else the reason.
-    std::string Execute(const std::string& line);
+    Result<> Execute(const std::string& line);
 
     // Removes every device without uevents and deletes the testbed.
     void Stop();
@@ -53,13 +55,13 @@ public:
     std::mutex& Lock() { return mutex_; }
 
 private:
-    bool Plug(Keyboard& kb, std::string& error);
+    Result<> Plug(Keyboard& kb);
     void Unplug(Keyboard& kb, bool sendEvents);
     std::string AddDevice(const char* subsystem, const std::string& name, const std::string& parent,
                           const std::vector<std::string>& attributes,
                           const std::vector<std::string>& properties);
     void HideFromEnumeration(const std::string& sysPath);
-    std::string Report(size_t node, const std::vector<std::string>& words);
+    Result<> Report(size_t node, const std::vector<std::string>& words);
 
     EmulatedKeyboardsOptions options_;
     UMockdevTestbed* testbed_ = nullptr;

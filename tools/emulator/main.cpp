@@ -161,11 +161,10 @@ gboolean OnControl(gint fd, GIOCondition, gpointer data) {
         run->controlBuffer.erase(0, nl + 1);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        const std::string error = run->keyboards.Execute(line);
-        if (error.empty())
+        if (const auto done = run->keyboards.Execute(line))
             std::fprintf(stderr, "qz5-emulator: ok: %s\n", line.c_str());
         else
-            std::fprintf(stderr, "qz5-emulator: failed: %s: %s\n", line.c_str(), error.c_str());
+            std::fprintf(stderr, "qz5-emulator: failed: %s: %s\n", line.c_str(), done.error().c_str());
     }
     return G_SOURCE_CONTINUE;
 }
@@ -211,9 +210,8 @@ int main(int argc, char** argv) {
     EnsurePreloaded(argv);
 
     Run run;
-    std::string error;
-    if (!run.keyboards.Start(opts.emulation, error)) {
-        std::fprintf(stderr, "qz5-emulator: %s\n", error.c_str());
+    if (const auto started = run.keyboards.Start(opts.emulation); !started) {
+        std::fprintf(stderr, "qz5-emulator: %s\n", started.error().c_str());
         return 1;
     }
     run.loop = g_main_loop_new(nullptr, FALSE);
