@@ -9,7 +9,11 @@ macro data that follows it can be split into the keys' actions.
     python3 scripts/request_words.py FILE      words for each line of FILE (- for standard input)
 """
 
+import os
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tools/emulator"))
+from vocabulary import V  # noqa: E402
 
 LIGHT_ZONES = ["WASD", "direction", "number", "flag"]
 MODIFIERS = {0x00: "none", 0xE0: "Control", 0xE1: "Shift", 0xE2: "Alt"}
@@ -55,43 +59,56 @@ class Request:
 class Decoder:
     def __init__(self):
         self.index = {}  # profile -> [(key index, function code, offset, length)]
+        self.words = {V.kReqReset: self._reset,
+                      V.kReqWorkMode: self._work_mode,
+                      V.kReqSave: self._save,
+                      V.kReqLightStatus: self._light_status,
+                      V.kReqSelectProfile: self._select_profile,
+                      V.kReqCurrentProfile: self._current_profile,
+                      V.kReqInstantShift: self._instant_shift,
+                      V.kReqLight: self._light,
+                      V.kReqMatrix: self._matrix,
+                      V.kReqMacroIndex: self._macro_index,
+                      V.kReqMacroData: self._macro_data,
+                      V.kReqKeyMapping: self._key_mapping}
 
     def line(self, text):
         try:
             r = Request(text.strip())
         except ValueError:
             return f"unreadable: {text.strip()}"
-        handler = getattr(self, f"_r{r.request:02x}", None)
+        handler = self.words.get(r.request)
         if handler is None:
             return f"request 0x{r.request:02x} (wValue 0x{r.value:04x}, wIndex 0x{r.index:04x}, {r.length} bytes)"
         return handler(r)
 
     # --- requests without data ---------------------------------------------------------
 
-    def _r01(self, r):
+    def _reset(self, r):
         return "reset"
 
-    def _r02(self, r):
-        return {1: "work mode normal", 3: "work mode game"}.get(r.value, f"work mode {r.value}")
+    def _work_mode(self, r):
+        modes = {V.kWorkModeNormal: "work mode normal", V.kWorkModeGame: "work mode game"}
+        return modes.get(r.value, f"work mode {r.value}")
 
-    def _r03(self, r):
+    def _save(self, r):
         return "save"
 
-    def _r04(self, r):
+    def _light_status(self, r):
         return "read the status (byte 1: light level)"
 
-    def _r14(self, r):
+    def _select_profile(self, r):
         return f"select profile {r.value}"
 
-    def _r15(self, r):
+    def _current_profile(self, r):
         return "read the current profile"
 
-    def _r1a(self, r):
+    def _instant_shift(self, r):
         nxt, prev = r.value & 0xFF, r.value >> 8
         name = lambda u: MODIFIERS.get(u, f"usage 0x{u:02x}")  # noqa: E731
         return f"alternate-profile modifiers: next {name(nxt)}, previous {name(prev)}"
 
-    def _r31(self, r):
+    def _light(self, r):
         zone, off = r.index & 0x7F, bool(r.index & 0x80)
         where = f"light zone {zone}" + (f" ({LIGHT_ZONES[zone]})" if zone < len(LIGHT_ZONES) else "")
         if off:
@@ -101,12 +118,12 @@ class Decoder:
 
     # --- tables ---------------------------------------------------------------------------
 
-    def _r18(self, r):
+    def _matrix(self, r):
         placed = [f"M{u - 0xD7} at position {p}" for p, u in enumerate(r.data) if 0xD8 <= u <= 0xDF]
         return f"key matrix for profile {r.index} ({r.length} bytes)" + \
             (": " + ", ".join(placed) if placed else "")
 
-    def _r10(self, r):
+    def _macro_index(self, r):
         d = r.data
         if len(d) < 5:
             return f"macro index for profile {r.index} ({r.length} bytes, too short to read)"
@@ -124,7 +141,7 @@ class Decoder:
         return (f"macro index for profile {r.index}: {count} keys, {total} bytes of macro memory in use"
                 + (": " + ", ".join(used) if used else ", every key without an action"))
 
-    def _r12(self, r):
+    def _macro_data(self, r):
         head = f"macro data for profile {r.index} at {r.value}: {plural(len(r.data), 'byte')}"
         if not r.data:
             return head
@@ -159,7 +176,7 @@ class Decoder:
             items.append(b[i:].hex(" "))
         return ": " + ", ".join(items)
 
-    def _r16(self, r):
+    def _key_mapping(self, r):
         d = r.data
         if len(d) < 41:
             return f"key-mapping table for profile {r.index} ({r.length} bytes, too short to read)"
