@@ -638,6 +638,16 @@ Result<std::vector<std::string>> EditSettingsFile(const std::string& path,
     }
 }
 
+Result<SettingEdit> ParseSettingWords(const std::vector<std::string>& words) {
+    try {
+        if (words.empty() || words[0] != "set") throw Refusal("expected the words of set");
+        Change c = ParseSet(words);
+        return SettingEdit{c.edit, c.profile, c.apply};
+    } catch (const std::runtime_error& e) {  // Refusal, WordError, Failure
+        return Result<SettingEdit>::Fail(e.what());
+    }
+}
+
 bool IsEditorCommand(const std::vector<std::string>& args) {
     size_t i = 0;
     while (i < args.size() && (args[i] == "--apply" || args[i] == "--no-wait" || args[i] == "--file"))
