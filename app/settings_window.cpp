@@ -118,7 +118,10 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, std::unique
     Refresh();
 }
 
-SettingsWindow::~SettingsWindow() { progressTick_.disconnect(); }
+SettingsWindow::~SettingsWindow() {
+    progressTick_.disconnect();
+    statusPoll_.disconnect();
+}
 
 Gtk::Widget& SettingsWindow::BuildHeader() {
     auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 6);
@@ -520,6 +523,11 @@ void SettingsWindow::FollowDaemon() {
         RefreshStatus();
     });
     if (daemonRunning_) client_->AskStatus();
+    // qz5d says when a keyboard arrives, not when it leaves (and each question
+    // costs the keyboard two reads): ask again when the user comes back to the window.
+    statusPoll_ = property_is_active().signal_changed().connect([this] {
+        if (is_active() && daemonRunning_ && posts_.empty()) client_->AskStatus();
+    });
 }
 
 void SettingsWindow::ShowProfile(int profile) {

@@ -69,7 +69,7 @@ private:
 
     // Applying: the posts left, and the progress shown.
     std::vector<std::vector<std::string>> posts_;
-    sigc::connection progressTick_;
+    sigc::connection progressTick_, statusPoll_;
 
     Gtk::Box root_{Gtk::Orientation::VERTICAL};
     Gtk::Label statusLabel_;
