@@ -435,7 +435,7 @@ Gtk::Widget& SettingsWindow::BuildLightingPage() {
     page->set_margin(12);
     Heading(*page, "Lighting (all profiles)");
     auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    row->append(*Gtk::make_managed<Gtk::Label>("Light style"));
+    row->append(*Gtk::make_managed<Gtk::Label>("Light style (0-4)"));
     const SettingEntry& style = Setting(SettingDict::Light, "LIGHT_STYLE");
     std::vector<std::string> styles;
     for (uint32_t s = 0; s <= style.max; ++s) styles.push_back(std::to_string(s));
@@ -482,6 +482,9 @@ Gtk::Widget& SettingsWindow::BuildFooter() {
     result_.set_wrap(true);
     Name(result_, "Result");
     row->append(result_);
+    auto* spacer = Gtk::make_managed<Gtk::Box>();
+    spacer->set_hexpand(true);
+    row->append(*spacer);
     progress_.set_visible(false);
     progress_.set_valign(Gtk::Align::CENTER);
     row->append(progress_);
