@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "config/settings_schema.hpp"
 #include "editing/macro_text.hpp"
@@ -56,6 +57,20 @@ _TKEY_INFO const& ProgKey(const _QZ5_PROFILE& p, int index) {
 std::string Produces(const _QZ5_PROFILE& p, int row) {
     const uint32_t v = p.KEY[row];
     return KeyName(v == 0 ? StdKeyInfo[row].vkey : v - 1);
+}
+
+// A key's name short enough for its cap; the full name is its tooltip and
+// its accessible name.
+std::string CapText(std::string name) {
+    static const std::map<std::string, std::string> shorter = {
+        {"Escape", "Esc"}, {"PrintScreen", "PrtSc"}, {"ScrollLock", "ScrLk"}, {"PageUp", "PgUp"},
+        {"PageDown", "PgDn"}, {"NumLock", "Num"}, {"Semicolon", ";"}, {"Comma", ","}, {"Period", "."},
+        {"Slash", "/"}, {"Backslash", "\\"}, {"LeftBracket", "["}, {"RightBracket", "]"}, {"Quote", "'"},
+        {"Grave", "`"}, {"Minus", "-"}, {"Equal", "="}, {"Plus", "+"}, {"Multiply", "*"}, {"Divide", "/"},
+        {"Decimal", "."}, {"Equals", "="}, {"Clear", "Clr"}};
+    if (name.rfind("Keypad", 0) == 0 && name.size() > 6) name = name.substr(6);
+    const auto it = shorter.find(name);
+    return it == shorter.end() ? name : it->second;
 }
 
 std::string ActionText(const _TKEY_INFO& k) {
@@ -562,7 +577,7 @@ void SettingsWindow::RefreshKeyboard() {
         auto* b = keyButtons_[r];
         const std::string own = KeyName(StdKeyInfo[r].vkey);
         const std::string produces = Produces(shown, r);
-        static_cast<Gtk::Label*>(b->get_child())->set_text(produces);
+        static_cast<Gtk::Label*>(b->get_child())->set_text(CapText(produces));
         const bool remapped = shown.KEY[r] != 0 && shown.KEY[r] != StdKeyInfo[r].vkey + 1;
         remapped ? b->add_css_class("accent") : b->remove_css_class("accent");
         shown.KEY[r] != saved.KEY[r] ? b->add_css_class("warning") : b->remove_css_class("warning");
