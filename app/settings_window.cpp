@@ -9,6 +9,7 @@
 #include "config/settings_schema.hpp"
 #include "editing/macro_text.hpp"
 #include "editing/words.hpp"
+#include "protocol/vocabulary.hpp"
 
 namespace {
 
@@ -461,6 +462,23 @@ Gtk::Widget& SettingsWindow::BuildLightingPage() {
             Edit("light style", {"light", "style", std::to_string(lightStyle_.get_selected())}, lightError_);
     });
     row->append(lightStyle_);
+    // The on-screen display's picture for the style, as the keyboard's lighting key shows it.
+    Name(lightPreview_, "Show the light style on screen");
+    lightPreview_.signal_clicked().connect([this] {
+        if (!client_ || !daemonRunning_) {
+            ShowError(result_, "The on-screen display needs qz5d running.");
+            return;
+        }
+        const uint32_t style = IntegerField(&model_->Shown().LIGHT_OPTION, Setting(SettingDict::Light, "LIGHT_STYLE"));
+        auto info = ChangeOfWords({"osd", std::to_string(qz5::kStateLight0 + std::min<uint32_t>(style, 4))});
+        client_->PostAndFollow(
+            *info,
+            [this](const ChangeOutcome& o) {
+                ShowError(result_, o.kind == ChangeOutcome::Done ? "Shown on screen." : o.message + ".");
+            },
+            false, kChangeTimeoutMs);
+    });
+    row->append(lightPreview_);
     page->append(*row);
     for (const auto& zone : kZoneNames) {
         auto* b = Gtk::make_managed<Gtk::CheckButton>("Zone " + zone + " lit");

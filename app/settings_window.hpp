@@ -110,6 +110,7 @@ private:
     Gtk::DropDown lightStyle_;
     std::vector<Gtk::CheckButton*> zones_;
     Gtk::Switch game_;
+    Gtk::Button lightPreview_{"Show it on screen"};
     Gtk::Label lightError_;
 
     // Footer.

@@ -31,6 +31,13 @@ class SettingsWindow(unittest.TestCase):
         u.click("CapsLock key")
         u.type_into(u.node("Key it produces", "entry"), "Escape")
         u.pending("2 key CapsLock Escape")
+        # A key captured as it is pressed, then put back.
+        u.click("Grave key")
+        u.click("Press the key")
+        u.xdotool("key", "F5")
+        u.pending("2 key Grave F5")
+        u.click("Default")
+        u.pending("2 key Grave default")
 
         # T3 launches a program.
         launch = w.write("launch.sh", "#!/bin/sh\n", 0o755)
