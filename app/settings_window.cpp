@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 
 #include "config/settings_schema.hpp"
@@ -112,7 +113,7 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, std::unique
     css->load_from_data(
         ".keycap { padding: 0 2px; min-width: 0; min-height: 0; font-size: 8pt; font-weight: normal; }"
         ".keycap.accent { background: alpha(@accent_bg_color, 0.35); font-weight: bold; }"
-        ".keycap.warning { box-shadow: inset 0 -3px @warning_color; }");
+        ".keycap.warning, .changed { box-shadow: inset 0 -3px @warning_color; }");
     Gtk::StyleContext::add_provider_for_display(get_display(), css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     set_default_size(1120, 780);
     root_.append(BuildHeader());
@@ -621,7 +622,11 @@ void SettingsWindow::RefreshKeyPanel() {
 
 void SettingsWindow::RefreshProgKeys() {
     const _QZ5_PROFILE& p = model_->Shown().PROFILE[profile_];
+    const _QZ5_PROFILE& saved = model_->Saved().PROFILE[profile_];
     for (int k = 0; k < kProgKeyCount; ++k) {
+        // A key changed and not yet applied is marked as its cap is.
+        const bool changed = std::memcmp(&ProgKey(p, k), &ProgKey(saved, k), sizeof(_TKEY_INFO)) != 0;
+        changed ? progButtons_[k]->add_css_class("changed") : progButtons_[k]->remove_css_class("changed");
         progRowLabels_[k]->set_text(ProgKeyName(k) + ": " + ActionText(ProgKey(p, k)));
         Describe(*progButtons_[k], ActionText(ProgKey(p, k)));
         progButtons_[k]->set_active(k == progKey_);
