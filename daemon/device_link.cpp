@@ -76,6 +76,9 @@ void DeviceRemovedNotifProc(const std::vector<UdevDevice>& devices) {
         Application::GetApp()->SetIsOnDev(false);
         PrintErrMsg(1, "DeviceRemovedNotifProc\n");
     }
+    // The settings application hears of an arrival by the status posted
+    // then; it hears of a departure the same way.
+    if (!devices.empty()) PostStautToAp();
 }
 
 void DriverNodeAddedProc(const std::vector<UdevDevice>&) {

@@ -79,6 +79,12 @@ class SettingsWindow(unittest.TestCase):
         u.status("profile 3")
         u.label(lambda n: n == "Profile 3, T3", "the T-keys of profile 3")
 
+        # Unplugged and plugged again: the window follows without being asked.
+        w.emulator("unplug")
+        u.status("No keyboard attached")
+        w.emulator("plug")
+        u.status("Keyboard present")
+
 
 if __name__ == "__main__":
     unittest.main()

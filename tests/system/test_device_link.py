@@ -54,6 +54,7 @@ class Attach(WorldTest):
         w.emulator("report 8 00 00 f2 00 00 00 00 00")
         self.assertEqual(w.next_line(mon), "QZ5ProfileChange ProfileNumber=1")
         w.emulator("unplug")
+        self.assertEqual(w.next_line(mon), STATUS.format(0, 0))  # told without asking
         w.wait_log("^error:1, DeviceRemovedNotifProc$")
         wait_for(lambda: self.hidraw_fds(pid) == 0, what="the dead nodes closed")
         self.assertEqual(w.qz5ctl("status").stdout, "keyboard: absent\nprofile: 0\nlight level: 0\n")
@@ -63,6 +64,7 @@ class Attach(WorldTest):
         for i in range(3):  # each arrival replaces the last one's watches
             if i:
                 w.emulator("unplug")
+                self.assertEqual(w.next_line(mon), STATUS.format(0, 0))
             w.emulator("plug")
             self.assertEqual(w.next_line(mon), STATUS.format(1, 1))
         wait_for(lambda: self.hidraw_fds(pid) == 2, what="two watched nodes")
