@@ -137,7 +137,6 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, std::unique
 
 SettingsWindow::~SettingsWindow() {
     progressTick_.disconnect();
-    statusPoll_.disconnect();
 }
 
 Gtk::Widget& SettingsWindow::BuildHeader() {
@@ -559,12 +558,8 @@ void SettingsWindow::FollowDaemon() {
         if (running) client_->AskStatus();
         RefreshStatus();
     });
+    // Asked once; after that qz5d says when a keyboard arrives or leaves.
     if (daemonRunning_) client_->AskStatus();
-    // qz5d says when a keyboard arrives, not when it leaves (and each question
-    // costs the keyboard two reads): ask again when the user comes back to the window.
-    statusPoll_ = property_is_active().signal_changed().connect([this] {
-        if (is_active() && daemonRunning_ && posts_.empty()) client_->AskStatus();
-    });
 }
 
 void SettingsWindow::ShowProfile(int profile) {

@@ -72,7 +72,7 @@ private:
     // Written to the file but not sent: qz5d was not running, or a change
     // before them did not reach the keyboard. The next Apply sends them.
     std::vector<std::vector<std::string>> unsent_;
-    sigc::connection progressTick_, statusPoll_;
+    sigc::connection progressTick_;
 
     Gtk::Box root_{Gtk::Orientation::VERTICAL};
     Gtk::Label statusLabel_;
