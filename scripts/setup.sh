@@ -17,6 +17,7 @@ QZ5_PACKAGES=(
   libgtk-3-dev xvfb xdotool x11-utils x11-xserver-utils xterm imagemagick xcompmgr
   libgtk-layer-shell-dev libwayland-dev sway grim gir1.2-gtk-3.0 mutter xwayland
   systemd man-db shared-mime-info util-linux bash-completion
+  libgtkmm-4.0-dev libadwaita-1-dev python3-dogtail at-spi2-core appstream desktop-file-utils
 )
 
 # qz5_step LOG TEXT COMMAND...: prints "TEXT ...", runs COMMAND with its output
