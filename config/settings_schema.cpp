@@ -19,8 +19,8 @@ constexpr SettingEntry Integers(const char* prefix, int count, size_t offset, ui
 constexpr SettingEntry Text(const char* key, size_t offset, const char* word) {
     return {key, 0, SettingKind::Text, offset, 0, SettingDict::Root, kTextMax, AboveMax::Kept, -1, word};
 }
-constexpr SettingEntry Dict(const char* key, SettingDict dict, size_t offset) {
-    return {key, 0, SettingKind::Dict, offset, 0, dict, 0, AboveMax::Kept, -1, nullptr};
+constexpr SettingEntry Dict(const char* key, SettingDict dict, size_t offset, const char* word = nullptr) {
+    return {key, 0, SettingKind::Dict, offset, 0, dict, 0, AboveMax::Kept, -1, word};
 }
 constexpr SettingEntry Dicts(const char* prefix, int count, SettingDict dict, size_t offset, size_t stride,
                              int countFrom = -1) {
@@ -32,7 +32,7 @@ constexpr SettingEntry kRoot[] = {
     // A profile number the record cannot hold selects the first profile.
     Integer("PROFILE_ID", offsetof(_QZ5_CONFIG, PROFILE_ID), kProfileCount - 1, "profile", AboveMax::ReadsZero),
     Integer("GAME_MODE", offsetof(_QZ5_CONFIG, GAME_MODE), 1, "game"),
-    Dict("LIGHT_OPTION", SettingDict::Light, offsetof(_QZ5_CONFIG, LIGHT_OPTION)),
+    Dict("LIGHT_OPTION", SettingDict::Light, offsetof(_QZ5_CONFIG, LIGHT_OPTION), "light"),
     Dicts("PROFILE_", kProfileCount, SettingDict::Profile, offsetof(_QZ5_CONFIG, PROFILE), sizeof(_QZ5_PROFILE)),
 };
 
@@ -51,7 +51,7 @@ constexpr SettingEntry kProfile[] = {
     Dicts("TKEYINFO_", kTKeyCount, SettingDict::KeyInfo, offsetof(_QZ5_PROFILE, TKEYINFO), sizeof(_TKEY_INFO)),
     Dicts("MAPPINGKEYINFO_", kMappingKeyCount, SettingDict::KeyInfo, offsetof(_QZ5_PROFILE, MAPPINGKEYINFO),
           sizeof(_TKEY_INFO)),
-    Dict("INSTANT_SHIFT", SettingDict::Shift, offsetof(_QZ5_PROFILE, INSTANT_SHIFT)),
+    Dict("INSTANT_SHIFT", SettingDict::Shift, offsetof(_QZ5_PROFILE, INSTANT_SHIFT), "shift"),
 };
 
 constexpr SettingEntry kKeyInfo[] = {

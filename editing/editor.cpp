@@ -77,6 +77,10 @@ struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// qz5ctl's word for a setting, and its largest value, from the schema.
+std::string Word(SettingDict dict, const char* key) { return Setting(dict, key).word; }
+uint32_t Max(SettingDict dict, const char* key) { return Setting(dict, key).max; }
+
 const std::string& Arg(const Words& w, size_t i, const std::string& what) {
     if (i >= w.size()) throw Refusal("missing " + what);
     return w[i];
@@ -212,9 +216,13 @@ std::string LaunchPath(const std::string& path) {
 Change SetProgKey(int p, int k, const Words& w, bool verbatim) {
     const bool mapping = k >= kTKeyCount;
     std::vector<std::function<void(_TKEY_INFO&)>> edits;
+    const std::string keyWord = Word(SettingDict::KeyInfo, "SINGLE_KEYCODE"),
+                      launchWord = Word(SettingDict::KeyInfo, "LAUNCHPATH"), nameWord = Word(SettingDict::Macro, "MACRONAME"),
+                      repeatWord = Word(SettingDict::Macro, "REPEAT_OPTION"), onWord = Word(SettingDict::KeyInfo, "MAPKEY_KEYCODE");
     for (size_t i = 3; i < w.size() || edits.empty();) {
-        Words clauses = {"none", "key", "macro", "launch", "name", "repeat"};
-        if (mapping) clauses.push_back("on");
+        // none and macro are actions; the others name the key's settings.
+        Words clauses = {"none", keyWord, "macro", launchWord, nameWord, repeatWord};
+        if (mapping) clauses.push_back(onWord);
         const std::string& clause = clauses[Choose(Arg(w, i, "what to set: none, key KEY, macro, launch PATH, name TEXT, repeat N" +
                                                                  std::string(mapping ? ", on KEY" : "")),
                                                    clauses, "setting for " + ProgKeyName(k))];
@@ -226,17 +234,17 @@ Change SetProgKey(int p, int k, const Words& w, bool verbatim) {
         }
         const std::string& value = Arg(w, i + 1, "the value of " + clause);
         i += 2;
-        if (clause == "key") {
+        if (clause == keyWord) {
             const uint32_t code = KeyCodeOf(value, false);
             edits.push_back([code](_TKEY_INFO& key) { key.FUNCID = 1, key.SINGLE_KEYCODE = code; });
-        } else if (clause == "launch") {
+        } else if (clause == launchWord) {
             const std::string path = verbatim ? CheckedText(value, "the launch path", true) : LaunchPath(value);
             edits.push_back([path](_TKEY_INFO& key) { key.FUNCID = 3, CopyText(key.LAUNCHPATH, path); });
-        } else if (clause == "name") {
+        } else if (clause == nameWord) {
             const std::string name = CheckedText(value, "the macro's name", verbatim);
             edits.push_back([name](_TKEY_INFO& key) { CopyText(key.MACRO.MACRONAME, name); });
-        } else if (clause == "repeat") {
-            const uint32_t option = NumberIn(value, 1, 3, "the repeat option");
+        } else if (clause == repeatWord) {
+            const uint32_t option = NumberIn(value, 1, Max(SettingDict::Macro, "REPEAT_OPTION"), "the repeat option");
             edits.push_back([option](_TKEY_INFO& key) { key.MACRO.REPEAT_OPTION = option; });
         } else {  // on
             const uint32_t placed = Lower(value) == "none" ? 0 : KeyCodeOf(value, true) + 1;
@@ -254,11 +262,14 @@ Change ParseSet(const Words& w) {
     const std::string& what = Arg(w, 1, "what to set: profile, game, light or a profile number (1-3)");
     if (what.find_first_not_of("0123456789") != std::string::npos) {
         try {
-            const size_t s = Choose(what, {"profile", "game", "light"}, "setting");
+            const size_t s = Choose(what, {Word(SettingDict::Root, "PROFILE_ID"), Word(SettingDict::Root, "GAME_MODE"),
+                                           Word(SettingDict::Root, "LIGHT_OPTION")},
+                                    "setting");
             if (s == 2) return SetLight(w);
             Change c;
             if (s == 0) {
-                const uint32_t n = NumberIn(Arg(w, 2, "the profile (1-3)"), 1, 3, "the profile");
+                const uint32_t n =
+                    NumberIn(Arg(w, 2, "the profile (1-3)"), 1, Max(SettingDict::Root, "PROFILE_ID") + 1, "the profile");
                 c.edit = [n](_QZ5_CONFIG& rec) { rec.PROFILE_ID = n - 1; };
                 c.apply = {"select", w[2]};
             } else {
@@ -358,7 +369,7 @@ Change SetInProfile(int p, const Words& w, bool verbatim) {
     const std::string what = std::to_string(p + 1);
     const std::string& target = Arg(w, 2, "what to set in profile " + what + ": key, shift, T1-T12 or M1-M8");
     const std::string lower = Lower(target);
-    if (lower == "key") {
+    if (lower == Word(SettingDict::Profile, "KEY_")) {
         const uint32_t from = KeyCodeOf(Arg(w, 3, "the key to remap"), true);
         const std::string& to = Arg(w, 4, "the key it produces, or default");
         NoMore(w, 5);
@@ -366,10 +377,12 @@ Change SetInProfile(int p, const Words& w, bool verbatim) {
         const uint32_t value = Lower(to) == "default" ? from + 1 : KeyCodeOf(to, false) + 1;
         return ProfileChange(p, [row, value](_QZ5_PROFILE& prof) { prof.KEY[row] = value; });
     }
-    if (lower == "shift") {
+    if (lower == Word(SettingDict::Profile, "INSTANT_SHIFT")) {
         std::vector<std::pair<bool, uint32_t>> sides;
         for (size_t i = 3; i < w.size() || sides.empty(); i += 2) {
-            const bool next = Choose(Arg(w, i, "next or previous"), {"previous", "next"}, "instant-shift side") == 1;
+            const bool next = Choose(Arg(w, i, "next or previous"),
+                                     {Word(SettingDict::Shift, "PREKEY"), Word(SettingDict::Shift, "NEXTKEY")},
+                                     "instant-shift side") == 1;
             const uint32_t mod = static_cast<uint32_t>(Choose(Arg(w, i + 1, "the modifier"), kModifierNames, "modifier"));
             sides.emplace_back(next, mod);
         }
@@ -647,6 +660,16 @@ Result<std::vector<std::string>> EditSettingsFile(const std::string& path,
         return notes;
     } catch (const std::runtime_error& e) {  // Refusal, Failure, WordError
         return Out::Fail(e.what());
+    }
+}
+
+Result<SettingEdit> ParseSettingWords(const std::vector<std::string>& words) {
+    try {
+        if (words.empty() || words[0] != "set") throw Refusal("expected the words of set");
+        Change c = ParseSet(words);
+        return SettingEdit{c.edit, c.profile, c.apply};
+    } catch (const std::runtime_error& e) {  // Refusal, WordError, Failure
+        return Result<SettingEdit>::Fail(e.what());
     }
 }
 

@@ -25,6 +25,18 @@ Result<std::unique_ptr<_QZ5_CONFIG>> LoadSettingsFile(const std::string& path);
 Result<std::vector<std::string>> EditSettingsFile(const std::string& path,
                                                   const std::function<Result<>(_QZ5_CONFIG&)>& change);
 
+// One edit in the words of `qz5ctl set` ({"set", "2", "key", "caps", "esc"}):
+// what it does to a record, the profile whose keys it changes (-1 for none)
+// and the qz5ctl bus command that sends it to the keyboard ({"apply", "2",
+// "--save"}, {"lighting"}, {"game", "on"}, {"select", "2"}).
+struct SettingEdit {
+    std::function<void(_QZ5_CONFIG&)> edit;
+    int profile = -1;
+    std::vector<std::string> apply;
+};
+// The edit the words make, or the one-line refusal qz5ctl would print.
+Result<SettingEdit> ParseSettingWords(const std::vector<std::string>& words);
+
 // Whether the command of args (its first word after any --file FILE and
 // --apply) is one of these.
 bool IsEditorCommand(const std::vector<std::string>& args);

@@ -279,13 +279,17 @@ MacroCapacity MacroSteps::Measure(const _QZ5_PROFILE& prof, int profile, int key
 Result<> MacroSteps::StoreInto(_QZ5_PROFILE& prof, int profile, int keyIndex) const {
     const MacroCapacity c = Measure(prof, profile, keyIndex);
     if (!c.refusal.empty()) return Result<>::Fail(c.refusal);
+    PutInto(prof, keyIndex);
+    return {};
+}
+
+void MacroSteps::PutInto(_QZ5_PROFILE& prof, int keyIndex) const {
     _TKEY_INFO& key = keyIndex < kTKeyCount ? prof.TKEYINFO[keyIndex] : prof.MAPPINGKEYINFO[keyIndex - kTKeyCount];
     key.FUNCID = 2;
     std::fill(std::begin(key.MACRO.MACRONAME), std::end(key.MACRO.MACRONAME), '\0');
-    std::copy(name_.begin(), name_.end(), key.MACRO.MACRONAME);
+    std::copy_n(name_.begin(), std::min<size_t>(name_.size(), kTextSize - 1), key.MACRO.MACRONAME);
     std::fill(std::begin(key.MACRO.KEYMAP), std::end(key.MACRO.KEYMAP), _KEYMAP_INFO{});
     const auto flat = Flat();
-    std::copy(flat.begin(), flat.end(), key.MACRO.KEYMAP);
-    key.MACRO.LENGTH = static_cast<uint32_t>(flat.size());
-    return {};
+    key.MACRO.LENGTH = static_cast<uint32_t>(std::min<size_t>(flat.size(), kMacroStepMax));
+    std::copy_n(flat.begin(), key.MACRO.LENGTH, key.MACRO.KEYMAP);
 }

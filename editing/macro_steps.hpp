@@ -105,6 +105,10 @@ public:
     // Makes the key play this macro with this name (its repeat settings kept),
     // or refuses with Measure's refusal and leaves the profile as it was.
     Result<> StoreInto(_QZ5_PROFILE& prof, int profile, int keyIndex) const;
+    // The same without the check, for an edit whose writer checks the
+    // profile's memory as a whole (EditSettingsFile); steps past
+    // kMacroStepMax are left out.
+    void PutInto(_QZ5_PROFILE& prof, int keyIndex) const;
 
 private:
     struct State {

@@ -1,6 +1,5 @@
 #include "editing/settings_summary.hpp"
 
-#include <cstdio>
 #include <string>
 
 #include "config/settings_schema.hpp"
@@ -8,12 +7,6 @@
 #include "editing/words.hpp"
 
 namespace {
-
-void Add(std::string& out, const char* fmt, auto... args) {
-    char buf[1024];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    out += buf;
-}
 
 // A line of set's words, or, when set would not take it back as the record
 // holds it, the same line as a comment.
@@ -31,6 +24,8 @@ bool HasControl(const char* text) {
 // key, where it sits, as the clauses `qz5ctl set PROFILE KEY ...` takes;
 // exact tells whether set would store them as they are.
 uint32_t Max(SettingDict dict, const char* key) { return Setting(dict, key).max; }
+// qz5ctl's word for a setting.
+std::string Word(SettingDict dict, const char* key) { return Setting(dict, key).word; }
 
 std::string Action(int index, const _TKEY_INFO& k, bool& exact) {
     std::string s, note;
@@ -38,24 +33,25 @@ std::string Action(int index, const _TKEY_INFO& k, bool& exact) {
     exact = k.FUNCID <= Max(SettingDict::KeyInfo, "FUNCID") &&
             k.MACRO.REPEAT_OPTION <= Max(SettingDict::Macro, "REPEAT_OPTION") && !HasControl(k.MACRO.MACRONAME);
     if (index >= kTKeyCount && placed != 0) {
-        s = "on " + KeyName((placed - 1) & 0xFF) + " ";
+        s = Word(SettingDict::KeyInfo, "MAPKEY_KEYCODE") + " " + KeyName((placed - 1) & 0xFF) + " ";
         exact = exact && placed <= Max(SettingDict::KeyInfo, "MAPKEY_KEYCODE") && IsLayoutKey(placed - 1);
     }
     switch (k.FUNCID) {
         case 0: s += "none"; break;
         case 1:
-            s += "key " + KeyName(k.SINGLE_KEYCODE & 0xFF);
+            s += Word(SettingDict::KeyInfo, "SINGLE_KEYCODE") + " " + KeyName(k.SINGLE_KEYCODE & 0xFF);
             exact = exact && k.SINGLE_KEYCODE <= Max(SettingDict::KeyInfo, "SINGLE_KEYCODE");
             break;
         case 2: s += "macro", note = std::to_string(k.MACRO.LENGTH) + " steps"; break;
         case 3:
-            s += "launch " + Quoted(k.LAUNCHPATH);
+            s += Word(SettingDict::KeyInfo, "LAUNCHPATH") + " " + Quoted(k.LAUNCHPATH);
             exact = exact && (k.LAUNCHPATH[0] == '/' || k.LAUNCHPATH[0] == '\0') && !HasControl(k.LAUNCHPATH);
             break;
         default: s += "FUNCID " + std::to_string(k.FUNCID); break;
     }
-    if (k.MACRO.MACRONAME[0] != '\0') s += " name " + Quoted(k.MACRO.MACRONAME);
-    if (k.MACRO.REPEAT_OPTION != 0) s += " repeat " + std::to_string(k.MACRO.REPEAT_OPTION);
+    if (k.MACRO.MACRONAME[0] != '\0') s += " " + Word(SettingDict::Macro, "MACRONAME") + " " + Quoted(k.MACRO.MACRONAME);
+    if (k.MACRO.REPEAT_OPTION != 0)
+        s += " " + Word(SettingDict::Macro, "REPEAT_OPTION") + " " + std::to_string(k.MACRO.REPEAT_OPTION);
     return note.empty() || !exact ? s : s + "  # " + note;
 }
 
@@ -63,8 +59,9 @@ std::string Action(int index, const _TKEY_INFO& k, bool& exact) {
 
 std::string SettingsSummary(const _QZ5_CONFIG& rec) {
     std::string out = "# every setting, one a line, in the words qz5ctl set takes\n";
-    Add(out, "profile %u\n", rec.PROFILE_ID + 1);
-    out += Line(std::string("game ") + (rec.GAME_MODE ? "on" : "off"), rec.GAME_MODE <= Max(SettingDict::Root, "GAME_MODE"));
+    out += Word(SettingDict::Root, "PROFILE_ID") + " " + std::to_string(rec.PROFILE_ID + 1) + "\n";
+    out += Line(Word(SettingDict::Root, "GAME_MODE") + (rec.GAME_MODE ? " on" : " off"),
+                rec.GAME_MODE <= Max(SettingDict::Root, "GAME_MODE"));
     // The light line: the style's number, then the zones that are on.
     std::string style, lit;
     bool exact = true;
@@ -74,7 +71,7 @@ std::string SettingsSummary(const _QZ5_CONFIG& rec) {
         if (e.max > 1) style += std::string(" ") + e.word + " " + std::to_string(v);
         else if (v) lit += (lit.empty() ? "" : ",") + std::string(e.word);
     }
-    out += Line("light" + style + " zones " + (lit.empty() ? "none" : lit), exact);
+    out += Line(Word(SettingDict::Root, "LIGHT_OPTION") + style + " zones " + (lit.empty() ? "none" : lit), exact);
     for (int p = 0; p < kProfileCount; ++p) {
         const _QZ5_PROFILE& prof = rec.PROFILE[p];
         const std::string number = std::to_string(p + 1);
@@ -84,7 +81,8 @@ std::string SettingsSummary(const _QZ5_CONFIG& rec) {
             const uint32_t v = prof.KEY[k];
             if (v == 0 || v == StdKeyInfo[k].vkey + 1) continue;
             ++remapped;
-            out += Line(number + " key " + KeyName(StdKeyInfo[k].vkey) + " " + KeyName((v - 1) & 0xFF),
+            out += Line(number + " " + Word(SettingDict::Profile, "KEY_") + " " + KeyName(StdKeyInfo[k].vkey) + " " +
+                            KeyName((v - 1) & 0xFF),
                         v <= Max(SettingDict::Profile, "KEY_"));
         }
         if (remapped == 0) out += "# profile " + number + ": every key gives itself\n";
@@ -94,7 +92,8 @@ std::string SettingsSummary(const _QZ5_CONFIG& rec) {
         }
         const uint32_t next = prof.INSTANT_SHIFT.NEXTKEY, previous = prof.INSTANT_SHIFT.PREKEY;
         const auto modifier = [](uint32_t v) { return v < kModifierNames.size() ? kModifierNames[v] : std::to_string(v); };
-        out += Line(number + " shift next " + modifier(next) + " previous " + modifier(previous),
+        out += Line(number + " " + Word(SettingDict::Profile, "INSTANT_SHIFT") + " " + Word(SettingDict::Shift, "NEXTKEY") +
+                        " " + modifier(next) + " " + Word(SettingDict::Shift, "PREKEY") + " " + modifier(previous),
                     next < kModifierNames.size() && previous < kModifierNames.size());
     }
     return out;

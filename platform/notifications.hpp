@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -80,10 +81,14 @@ public:
     // Calls gone once when no connection owns the daemon's name any more
     // (at once when none does now).
     void WatchDaemon(void (*gone)());
+    // Calls changed each time the daemon's name gets an owner (true) or
+    // loses it (false), from the next change on.
+    void FollowDaemon(std::function<void(bool running)> changed);
 
     struct Impl;
 
 private:
+    void WatchOwner();
     explicit SessionBusCenter(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };

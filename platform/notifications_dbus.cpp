@@ -64,6 +64,7 @@ struct SessionBusCenter::Impl {
     guint nameLostSubscription = 0;
     guint daemonWatch = 0;
     void (*daemonGone)() = nullptr;
+    std::function<void(bool)> daemonFollower;
     guint objectRegistration = 0;
     gulong closedHandler = 0;
     std::vector<Observer> observers;
@@ -125,6 +126,7 @@ struct SessionBusCenter::Impl {
         const gchar* newOwner = "";
         if (g_variant_is_of_type(params, G_VARIANT_TYPE("(sss)")))
             g_variant_get(params, "(&s&s&s)", nullptr, nullptr, &newOwner);
+        if (self->daemonFollower) self->daemonFollower(*newOwner != '\0');
         if (*newOwner == '\0' && self->daemonGone) {
             void (*gone)() = self->daemonGone;
             self->daemonGone = nullptr;
@@ -265,13 +267,22 @@ bool SessionBusCenter::DaemonRunning() {
 
 void SessionBusCenter::OnLost(void (*lost)(const char* why)) { impl_->lost = lost; }
 
-void SessionBusCenter::WatchDaemon(void (*gone)()) {
-    impl_->daemonGone = gone;
+void SessionBusCenter::FollowDaemon(std::function<void(bool running)> changed) {
+    impl_->daemonFollower = std::move(changed);
+    WatchOwner();
+}
+
+void SessionBusCenter::WatchOwner() {
     if (impl_->daemonWatch == 0)
         impl_->daemonWatch = g_dbus_connection_signal_subscribe(
             impl_->connection, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
             "/org/freedesktop/DBus", kDaemonBusName, G_DBUS_SIGNAL_FLAGS_NONE, &Impl::OnDaemonOwnerChanged,
             impl_.get(), nullptr);
+}
+
+void SessionBusCenter::WatchDaemon(void (*gone)()) {
+    impl_->daemonGone = gone;
+    WatchOwner();
     // The match is in force once a later call on the bus returns: a daemon
     // that ended before it is found by asking.
     if (!DaemonRunning() && impl_->daemonGone) {

@@ -295,6 +295,7 @@ The world keeps running. In another terminal:
 
   export DBUS_SESSION_BUS_ADDRESS={w.env['DBUS_SESSION_BUS_ADDRESS']}
   export QZ5_SETTINGS_FILE={w.settings}
+  DISPLAY={display} {os.path.join(os.environ["QZ5_BUILD"], "app/qz5-settings")} &   # the settings window
   {ctl} monitor          # one line per notification qz5d relays
   {ctl} status
   {ctl} apply 1 --save

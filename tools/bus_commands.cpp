@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "client/daemon_client.hpp"
 #include "platform/main_loop.hpp"
 #include "platform/notifications.hpp"
 #include "protocol/vocabulary.hpp"
@@ -45,24 +46,19 @@ std::optional<long> Number(const std::string& text, long min, long max) {
     return v;
 }
 
-std::optional<int> Profile(const std::string& text) {
-    if (text != "1" && text != "2" && text != "3") return std::nullopt;
-    return std::stoi(text) - 1;
-}
-
 // The session bus, and qz5d on it; nullptr after printing why not.
-std::unique_ptr<SessionBusCenter> ConnectToDaemon() {
+std::unique_ptr<DaemonClient> ConnectToDaemon() {
     std::string error;
-    auto center = SessionBusCenter::Connect(error);
-    if (!center) {
+    auto client = DaemonClient::Connect(error);
+    if (!client) {
         std::fprintf(stderr, "qz5ctl: %s\n", error.c_str());
         return nullptr;
     }
-    if (!center->DaemonRunning()) {
+    if (!client->DaemonRunning()) {
         std::fprintf(stderr, "qz5ctl: qz5d is not running on this session bus\n");
         return nullptr;
     }
-    return center;
+    return client;
 }
 
 // --- Changes, and waiting for qz5d to say how each went ---
@@ -71,93 +67,50 @@ constexpr int kNoKeyboardStatus = 3;
 constexpr int kRequestFailedStatus = 4;
 constexpr unsigned kAppliedTimeoutMs = 120000;  // behind a few full downloads
 
-struct Applied {
-    int32_t changeId;
-    std::optional<UserInfo> notice;
-};
-
-void AppliedNotice(NotificationCenter*, void* observer, const std::string&, const std::string&,
-                   const UserInfo& info) {
-    auto& applied = *static_cast<Applied*>(observer);
-    if (applied.notice || ReadUserInfoInt(info, qz5::kKeyChangeId) != applied.changeId) return;  // someone else's
-    applied.notice = info;
-    QuitMainLoop(0);
-}
-
-// The exit status the notice of a change calls for, after saying why on
-// standard error. The on-screen display needs no keyboard.
-int AppliedStatus(const UserInfo& notice, bool needsKeyboard) {
-    const int requests = ReadUserInfoInt(notice, qz5::kKeyRequestCount);
-    const int failed = ReadUserInfoInt(notice, qz5::kKeyFailedCount);
-    const int missed = ReadUserInfoInt(notice, qz5::kKeyMissedCount);
-    if (needsKeyboard && (ReadUserInfoInt(notice, qz5::kKeyIsHaved) == 0 || missed > 0)) {
-        if (missed > 0 && missed < requests)
-            std::fprintf(stderr, "qz5ctl: the keyboard went away: %d of %d requests found no keyboard\n", missed,
-                         requests);
-        else
-            std::fprintf(stderr, "qz5ctl: no keyboard attached: the change did not reach one\n");
-        return kNoKeyboardStatus;
-    }
-    if (failed > 0) {
-        std::fprintf(stderr, "qz5ctl: %d of %d requests failed at the keyboard (qz5d's log says how)\n", failed,
-                     requests);
-        return kRequestFailedStatus;
-    }
-    return 0;
-}
-
 // Posts a settings change; unless told not to wait, waits for qz5d's notice
 // that it was carried out. progress: what a terminal is shown meanwhile.
-int Change(PostInfo info, bool wait, const std::string& progress, bool needsKeyboard = true) {
-    auto center = ConnectToDaemon();
-    if (!center) return 1;
+int Change(const PostInfo& info, bool wait, const std::string& progress, bool needsKeyboard = true) {
+    auto client = ConnectToDaemon();
+    if (!client) return 1;
     if (!wait) {
-        center->Post(qz5::kNameSettings, qz5::kSettingChange, info);
+        client->Post(info);
         return 0;
     }
-    // Tells this change's notice from others': any non-zero number will do.
-    Applied applied{static_cast<int32_t>((static_cast<uint32_t>(getpid()) << 8 ^ static_cast<uint32_t>(time(nullptr))) &
-                                         0x7FFFFFFF) | 1,
-                    std::nullopt};
-    info.emplace_back(qz5::kKeyChangeId, applied.changeId);
-    if (!center->AddObserver(&applied, &AppliedNotice, qz5::kNameSettings, qz5::kSettingApplied)) return 1;
     const bool terminal = isatty(STDOUT_FILENO) == 1;
     if (terminal) {
         std::printf("%s ...", progress.c_str());
         std::fflush(stdout);
     }
-    center->Post(qz5::kNameSettings, qz5::kSettingChange, info);
-    center->OnLost([](const char* why) {
+    client->OnLost([](const char* why) {
         std::fprintf(stderr, "\nqz5ctl: %s\n", why);
         QuitMainLoop(1);
     });
-    center->WatchDaemon([] { QuitMainLoop(6); });
-    AddMainLoopTimeout(kAppliedTimeoutMs, [] {
-        QuitMainLoop(5);
-        return false;
-    });
-    const int status = RunMainLoop();
-    if (!applied.notice) {
+    std::optional<ChangeOutcome> outcome;
+    client->PostAndFollow(
+        info,
+        [&outcome](const ChangeOutcome& o) {
+            outcome = o;
+            QuitMainLoop(0);
+        },
+        needsKeyboard, kAppliedTimeoutMs);
+    if (!outcome && RunMainLoop() != 0) return 1;
+    if (outcome->kind == ChangeOutcome::DaemonEnded || outcome->kind == ChangeOutcome::NoAnswer) {
         if (terminal) std::printf("\n");
-        if (status == 6)
-            std::fprintf(stderr, "qz5ctl: qz5d ended before it said how the change went\n");
-        if (status == 5)
-            std::fprintf(stderr,
-                         "qz5ctl: qz5d took the change but did not say within %u s how it went (a qz5d "
-                         "older than this qz5ctl never does: try --no-wait)\n",
-                         kAppliedTimeoutMs / 1000);
+        std::fprintf(stderr, "qz5ctl: %s%s\n", outcome->message.c_str(),
+                     outcome->kind == ChangeOutcome::NoAnswer
+                         ? " (a qz5d older than this qz5ctl never does: try --no-wait)"
+                         : "");
         return 1;
     }
     if (terminal) {
-        const int requests = ReadUserInfoInt(*applied.notice, qz5::kKeyRequestCount);
-        std::printf(" %d request%s, %.1f s\n", requests, requests == 1 ? "" : "s",
-                    ReadUserInfoInt(*applied.notice, qz5::kKeyMilliseconds) / 1000.0);
+        std::printf(" %d request%s, %.1f s\n", outcome->requests, outcome->requests == 1 ? "" : "s",
+                    outcome->milliseconds / 1000.0);
         std::fflush(stdout);
     }
-    return AppliedStatus(*applied.notice, needsKeyboard);
+    if (outcome->kind == ChangeOutcome::Done) return 0;
+    std::fprintf(stderr, "qz5ctl: %s\n", outcome->message.c_str());
+    return outcome->kind == ChangeOutcome::NoKeyboard ? kNoKeyboardStatus : kRequestFailedStatus;
 }
-
-int Type(qz5::ChangeType t) { return static_cast<int>(t); }
 
 // The change commands: apply, select, lighting, game, save, osd, each with
 // an optional --no-wait anywhere after the command.
@@ -165,34 +118,17 @@ int ChangeCommand(std::vector<std::string> a) {
     const auto noWait = std::find(a.begin() + 1, a.end(), "--no-wait");
     const bool wait = noWait == a.end();
     if (!wait) a.erase(noWait);
+    auto info = ChangeOfWords(a);
+    if (!info) return Usage(info.error());
     const std::string& c = a[0];
-    if (c == "apply") {
-        const bool save = a.size() == 3 && a[2] == "--save";
-        const auto p = a.size() >= 2 ? Profile(a[1]) : std::nullopt;
-        if ((a.size() != 2 && !save) || !p) return Usage("apply: expected PROFILE (1-3) [--save] [--no-wait]");
-        return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::FullDownload)}, {qz5::kKeyProfileNumber, *p}, {qz5::kKeyIsSave, save ? 1 : 0}}, wait,
-                      "sending profile " + a[1] + " to the keyboard" + (save ? " and saving it" : ""));
-    }
-    if (c == "select") {
-        const auto p = a.size() == 2 ? Profile(a[1]) : std::nullopt;
-        if (!p) return Usage("select: expected PROFILE (1-3) [--no-wait]");
-        return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::SelectProfile)}, {qz5::kKeyProfileNumber, *p}}, wait, "selecting profile " + a[1]);
-    }
-    if (c == "lighting" || c == "save") {
-        if (a.size() != 1) return Usage(c + ": takes no arguments but --no-wait");
-        return Change({{qz5::kKeyChangeType, Type(c == "lighting" ? qz5::ChangeType::Lighting : qz5::ChangeType::Save)}}, wait,
-                      c == "lighting" ? "sending the lighting to the keyboard" : "saving the keyboard's settings");
-    }
-    if (c == "game") {
-        if (a.size() != 2 || (a[1] != "on" && a[1] != "off")) return Usage("game: expected on or off [--no-wait]");
-        return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::GameMode)}, {qz5::kKeyGameMode, a[1] == "on" ? 1 : 0}}, wait,
-                      "turning game mode " + a[1]);
-    }
-    // osd
-    const auto code = a.size() == 2 ? Number(a[1], -2147483648L, 2147483647L) : std::nullopt;
-    if (!code) return Usage("osd: expected CODE, decimal or 0x-hex [--no-wait]");
-    return Change({{qz5::kKeyChangeType, Type(qz5::ChangeType::Osd)}, {qz5::kKeyOsdType, static_cast<int>(*code)}}, wait,
-                  "showing the on-screen display", false);
+    std::string progress;
+    if (c == "apply") progress = "sending profile " + a[1] + " to the keyboard" + (a.size() == 3 ? " and saving it" : "");
+    if (c == "select") progress = "selecting profile " + a[1];
+    if (c == "lighting") progress = "sending the lighting to the keyboard";
+    if (c == "save") progress = "saving the keyboard's settings";
+    if (c == "game") progress = "turning game mode " + a[1];
+    if (c == "osd") progress = "showing the on-screen display";
+    return Change(*info, wait, progress, c != "osd");
 }
 
 void PrintNotification(NotificationCenter*, void* observer, const std::string&,
@@ -231,19 +167,6 @@ int Monitor(const std::vector<std::string>& a) {
     return RunMainLoop();
 }
 
-void StatusReply(NotificationCenter*, void*, const std::string&, const std::string&,
-                 const UserInfo& info) {
-    // Replies to other requests may arrive in the same dispatch: one is printed.
-    static bool answered = false;
-    if (answered) return;
-    answered = true;
-    std::printf("keyboard: %s\nprofile: %d\nlight level: %d\n",
-                ReadUserInfoInt(info, qz5::kKeyIsHaved) != 0 ? "present" : "absent",
-                ReadUserInfoInt(info, qz5::kKeyProfileNumber), ReadUserInfoInt(info, qz5::kKeyLightLev));
-    std::fflush(stdout);
-    QuitMainLoop(0);
-}
-
 int Status(const std::vector<std::string>& a) {
     double seconds = 15;
     if (a.size() == 3 && a[1] == "--timeout") {
@@ -253,9 +176,19 @@ int Status(const std::vector<std::string>& a) {
     } else if (a.size() != 1) {
         return Usage("status: expected [--timeout S]");
     }
-    auto center = ConnectToDaemon();
-    if (!center || !center->AddObserver(nullptr, &StatusReply, qz5::kNameCheck, qz5::kRecDeviceStatue)) return 1;
-    center->Post(qz5::kNameCheck, qz5::kGetDeviceStatue, {});
+    auto client = ConnectToDaemon();
+    if (!client) return 1;
+    // Replies to other requests may arrive in the same dispatch: one is printed.
+    bool answered = false;
+    client->OnStatus([&answered](const DeviceStatus& st) {
+        if (answered) return;
+        answered = true;
+        std::printf("keyboard: %s\nprofile: %d\nlight level: %d\n", st.present ? "present" : "absent", st.profile,
+                    st.lightLevel);
+        std::fflush(stdout);
+        QuitMainLoop(0);
+    });
+    client->AskStatus();
     AddMainLoopTimeout(static_cast<unsigned>(std::lround(seconds * 1000)), [] {
         QuitMainLoop(3);
         return false;

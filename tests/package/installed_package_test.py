@@ -29,7 +29,11 @@ FILES = {  # path: mode
     "/usr/share/man/man8/qz5d.8.gz": 0o644, "/usr/share/man/man1/qz5ctl.1.gz": 0o644,
     "/usr/share/doc/qz5d/protocol.md.gz": 0o644,
     "/usr/share/bash-completion/completions/qz5ctl": 0o644,
+    "/usr/bin/qz5-settings": 0o755, "/usr/share/applications/org.qz5d.Settings.desktop": 0o644,
+    "/usr/share/metainfo/org.qz5d.Settings.metainfo.xml": 0o644,
+    "/usr/share/icons/hicolor/scalable/apps/org.qz5d.Settings.svg": 0o644,
 }
+PACKAGE_NAMES = ("qz5d", "qz5-osd", "qz5-settings")
 
 
 def run(*cmd, check=True, env=None):
@@ -46,7 +50,7 @@ def installed(package):
 
 
 def purge():
-    run("apt-get", "purge", "-y", "qz5d", "qz5-osd")
+    run("apt-get", "purge", "-y", *PACKAGE_NAMES)
     if os.path.exists(MARK):
         os.remove(MARK)
 
@@ -57,7 +61,7 @@ class InstalledPackage(unittest.TestCase):
             if not os.path.exists(MARK):
                 self.fail("qz5d is installed on this machine already; this check installs and purges its own")
             purge()
-        self.debs = [glob.glob(os.path.join(PACKAGES, f"{p}_*.deb")) for p in ("qz5d", "qz5-osd")]
+        self.debs = [glob.glob(os.path.join(PACKAGES, f"{p}_*.deb")) for p in PACKAGE_NAMES]
         self.assertTrue(all(len(d) == 1 for d in self.debs), f"run scripts/package first: {self.debs}")
 
     def test_install_serve_purge(self):
@@ -65,7 +69,7 @@ class InstalledPackage(unittest.TestCase):
         self.addCleanup(lambda: installed("qz5d") and purge())
         run("apt-get", "install", "-y", "--no-install-recommends", *(d[0] for d in self.debs))
 
-        listed = set(run("dpkg", "-L", "qz5d", "qz5-osd").stdout.split())
+        listed = set(run("dpkg", "-L", *PACKAGE_NAMES).stdout.split())
         for path, mode in FILES.items():
             self.assertIn(path, listed)
             st = os.stat(path)
@@ -80,7 +84,7 @@ class InstalledPackage(unittest.TestCase):
 
         files = [p for p in listed if not os.path.isdir(p)]
         purge()
-        self.assertFalse(installed("qz5d") or installed("qz5-osd"))
+        self.assertFalse(any(installed(p) for p in PACKAGE_NAMES))
         self.assertEqual([p for p in files + [ENABLED] if os.path.lexists(p)], [])
         self.assertFalse(glob.glob("/var/lib/systemd/deb-systemd-helper-*/**/qz5d.service*", recursive=True))
         # No installed daemon left running (other builds' daemons may be).

@@ -169,6 +169,17 @@ class ManPages(unittest.TestCase):
         self.assertEqual(sorted(set(commands) - set(entries)), [])
 
 
+    def test_settings_application(self):
+        # In the desktop's menu with its icon, and described for software centres.
+        share = os.path.dirname(CONF["MANDIR"])
+        self.assertTrue(os.access(installed(CONF["BINDIR"] + "/qz5-settings"), os.X_OK))
+        self.assertTrue(os.path.isfile(installed(share + "/icons/hicolor/scalable/apps/org.qz5d.Settings.svg")))
+        for check in (["desktop-file-validate", installed(share + "/applications/org.qz5d.Settings.desktop")],
+                      ["appstreamcli", "validate", "--no-net", installed(share + "/metainfo/org.qz5d.Settings.metainfo.xml")]):
+            result = run(check)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("qz5-settings", self.render(CONF["MANDIR"] + "/man1/qz5-settings.1"))
+
 class Introspection(unittest.TestCase):
     def test_daemon_reports_installed_description(self):
         with open(installed(CONF["DBUS_INTERFACES_DIR"] + "/org.qz5d.Notifications1.xml")) as f:
