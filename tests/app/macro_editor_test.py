@@ -1,10 +1,9 @@
 #!/usr/bin/python3
 """The macro editor under a private X server, driven as a user drives it:
 buttons through AT-SPI (dogtail), keys typed into the recorder by xdotool
-with known gaps. Run inside its own session bus (dbus-run-session): GTK
-starts the accessibility bus there.
-
-  macro_editor_test.py HOST QZ5CTL"""
+with known gaps; on its own over a settings file (a test-only host), and
+from qz5-settings against qz5d on the emulated keyboard. Run inside its own
+session bus (dbus-run-session), which the accessibility bus joins."""
 
 import os
 import re
@@ -12,30 +11,25 @@ import subprocess
 import sys
 import unittest
 
+import world
 from world import World, wait_for
 
-HOST, QZ5CTL = sys.argv[1], sys.argv[2]
-# Recorded delays may be late by the X server's and GTK's scheduling, never
-# early by more than a millisecond of event time rounding.
+HOST = os.path.join(world.BUILD, "tests/app/qz5-macro-editor-host")
+QZ5CTL = world.QZ5CTL
+# Recorded delays may come late by the X server's and GTK's scheduling, never
+# early by more than the millisecond of event time rounding.
 TOLERANCE_MS = 40
 
 from dogtail.config import config  # noqa: E402
 
 config.checkForA11y = False
 config.searchCutoffCount = 5
+config.logDebugToFile = False
 import dogtail.tree as tree  # noqa: E402
 
 
-class MacroEditorTest(unittest.TestCase):
-    def setUp(self):
-        self.w = World()
-        self.addCleanup(self.w.close)
-        self.w.env["DBUS_SESSION_BUS_ADDRESS"] = os.environ["DBUS_SESSION_BUS_ADDRESS"]
-        self.w.start_display()
-        self.env = dict(self.w.env, GSK_RENDERER="cairo", GTK_A11Y="atspi")
-        self.env.pop("NO_AT_BRIDGE", None)
-        self.qz5ctl("settings", "init", self.w.settings)
-        self.addCleanup(self.screenshot)
+class EditorUser:
+    """A user at a macro editor window (self.window, its X window self.xid)."""
 
     def screenshot(self):
         """What the screen showed when a test failed, beside the build's other test files."""
@@ -44,19 +38,6 @@ class MacroEditorTest(unittest.TestCase):
             path = os.path.join(os.environ.get("QZ5_BUILD", "."), f"macro_editor-{self._testMethodName}.png")
             subprocess.run(["import", "-window", "root", path], env=self.env)
             print("the screen at the failure:", path, file=sys.stderr)
-
-    def qz5ctl(self, *args):
-        return subprocess.run([QZ5CTL, "--file", self.w.settings, *args] if args[0] != "settings" else [QZ5CTL, *args],
-                              capture_output=True, text=True, check=True).stdout
-
-    def open(self, key="T1"):
-        self.host = self.w.spawn([HOST, self.w.settings, "1", key], env=self.env, stdout=subprocess.PIPE, text=True)
-        self.assertEqual(self.host.stdout.readline(), "ready\n")
-        self.app = wait_for(lambda: next((a for a in tree.root.applications() if a.name == os.path.basename(HOST)
-                                          and a.children), None), 30, "the editor on the accessibility bus")
-        self.window = self.app.children[0]
-        self.title = self.window.name
-        self.xid = wait_for(lambda: self.x("search", "--name", "^" + re.escape(self.title) + "$"), 10, "the X window")
 
     def x(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True).stdout.strip()
@@ -109,16 +90,53 @@ class MacroEditorTest(unittest.TestCase):
         ok.doActionNamed("click")
         wait_for(lambda: not self.x("search", "--onlyvisible", "--name", "^" + title + "$"), 10, f"{title} to close")
 
+    def find_editor(self, app, title):
+        self.window = wait_for(lambda: app.findChild(lambda n: n.roleName == "frame" and n.name == title,
+                                                     recursive=False, retry=False, requireResult=False),
+                               30, f"the window {title}")
+        self.xid = wait_for(lambda: self.x("search", "--name", "^" + re.escape(title) + "$"), 10, "the X window")
+
+    def record(self, keys):
+        """Records keys, a list of (key, held ms, ms to the next): each a press
+        and a release typed by xdotool, then the stop key; the steps."""
+        self.click("Record", lambda: self.button("Stop recording"))
+        script = []
+        for key, held, gap in keys:
+            script += ["keydown", "--delay", "0", key, "sleep", str(held / 1000), "keyup", "--delay", "0", key,
+                       "sleep", str(gap / 1000)]
+        self.type_keys(script + ["key", "--delay", "0", "Pause"])
+        wait_for(lambda: self.button("Record"), 10, "the recording to stop")
+        return self.steps()
+
+
+
+class MacroEditorTest(EditorUser, unittest.TestCase):
+    def setUp(self):
+        self.w = World()
+        self.addCleanup(self.w.close)
+        self.w.env["DBUS_SESSION_BUS_ADDRESS"] = os.environ["DBUS_SESSION_BUS_ADDRESS"]
+        self.w.start_display()
+        self.env = dict(self.w.env, GSK_RENDERER="cairo", GTK_A11Y="atspi")
+        self.env.pop("NO_AT_BRIDGE", None)
+        self.qz5ctl("settings", "init", self.w.settings)
+        self.addCleanup(self.screenshot)
+
+    def qz5ctl(self, *args):
+        return subprocess.run([QZ5CTL, "--file", self.w.settings, *args] if args[0] != "settings" else [QZ5CTL, *args],
+                              capture_output=True, text=True, check=True).stdout
+
+    def open(self, key="T1"):
+        self.host = self.w.spawn([HOST, self.w.settings, "1", key], env=self.env, stdout=subprocess.PIPE, text=True)
+        self.assertEqual(self.host.stdout.readline(), "ready\n")
+        self.app = wait_for(lambda: next((a for a in tree.root.applications() if a.name == os.path.basename(HOST)),
+                                         None), 30, "the editor on the accessibility bus")
+        self.find_editor(self.app, f"Macro of {key}, profile 1")
+
     def test_record_edit_and_store(self):
         self.open()
-        self.click("Record", lambda: self.button("Stop recording"))
         # "hi" typed with known gaps, then the stop key, which is not recorded.
         gaps = [80, 120, 60, 150]
-        self.type_keys(["keydown", "--delay", "0", "h", "sleep", "0.08", "keyup", "--delay", "0", "h",
-                        "sleep", "0.12", "keydown", "--delay", "0", "i", "sleep", "0.06",
-                        "keyup", "--delay", "0", "i", "sleep", "0.15", "key", "--delay", "0", "Pause"])
-        wait_for(lambda: self.button("Record"), 10, "the recording to stop")
-        got = self.steps()
+        got = self.record([("h", 80, 120), ("i", 60, 150)])
         self.assertEqual([s for s in got if not s.startswith("delay")],
                          ["press H", "release H", "press I", "release I"], got)
         delays = [int(s.split()[1]) for s in got if s.startswith("delay")]
@@ -182,5 +200,50 @@ class MacroEditorTest(unittest.TestCase):
         self.assertEqual(open(self.w.settings, "rb").read(), before)
 
 
+class MacroStory(EditorUser, unittest.TestCase):
+    """A new user's macro: "hello" recorded on T1 with its natural timing,
+    every delay made 50 ms, a left click added, applied from qz5-settings."""
+
+    def setUp(self):
+        self.w = World()
+        self.addCleanup(self.w.close)
+        self.w.env["DBUS_SESSION_BUS_ADDRESS"] = os.environ["DBUS_SESSION_BUS_ADDRESS"]
+        self.w.start_logind()
+        from window_user import WindowUser
+        self.u = WindowUser(self.w)
+        self.env = self.w.env
+        self.addCleanup(self.screenshot)
+
+    def test_hello_on_t1_reaches_the_keyboard(self):
+        w, u = self.w, self.u
+        w.serve()
+        u.status("Keyboard present")
+        u.click("Profile 1")
+        u.click("T-keys and mapping keys")
+        u.click("T1")
+        u.click("Edit macro")
+        self.app = u.app
+        self.find_editor(u.app, "Macro of T1, profile 1")
+        hello = [("h", 70, 90), ("e", 60, 110), ("l", 50, 80), ("l", 55, 100), ("o", 65, 0)]
+        got = self.record(hello)
+        self.assertEqual(len(got), 19, got)
+        self.choose("y", "a fixed delay")
+        self.click("Apply to every delay", lambda: self.steps()[1] == "delay 50")
+        self.click("Add click", lambda: self.steps()[-1] == "click left")
+        steps = self.steps()
+        self.click("Use macro")
+        u.pending("1 T1 macro, 20 steps")
+
+        def apply_and_save():
+            u.click("Apply and save")
+        sent = w.requests_after(apply_and_save)
+        self.assertEqual(sent, w.qz5ctl("requests", w.settings, "1", "--save", check=True).stdout.splitlines())
+        exported = w.qz5ctl("macro", "export", "--file", w.settings, "1", "T1", check=True).stdout
+        self.assertEqual(exported.splitlines()[1:], steps)
+        self.assertEqual(steps[:4], ["press H", "delay 50", "release H", "delay 50"])
+        # The macro's bytes are in the macro data the keyboard received.
+        self.assertTrue(any(" : " in line and "840b01" in line.split(" : ")[1] for line in sent), sent)
+
+
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(verbosity=2)
