@@ -148,7 +148,7 @@ MacroEditor::MacroEditor(const _QZ5_PROFILE& prof, int profile, int keyIndex, Do
     w.box.append(*delays);
     auto* apply = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
     apply->append(w.applyDelays);
-    auto* hint = Gtk::make_managed<Gtk::Label>("A recording takes these delays; this button gives them to the steps there are.");
+    auto* hint = Gtk::make_managed<Gtk::Label>("A recording gets the delays chosen here; the button gives them to the steps already listed.");
     hint->set_wrap(true);
     hint->set_xalign(0);
     hint->add_css_class("dim-label");
@@ -365,6 +365,16 @@ void MacroEditor::Select(size_t row) {
     if (Gtk::ListBoxRow* r = w_->steps.get_row_at_index(static_cast<int>(row))) {
         w_->steps.select_row(*r);
         r->grab_focus();
+        // Into view once the new rows have their places (after the layout).
+        Glib::signal_idle().connect_once([this, row] {
+            Gtk::ListBoxRow* at = w_->steps.get_row_at_index(static_cast<int>(row));
+            if (!at) return;
+            auto adj = w_->scroll.get_vadjustment();
+            const Gtk::Allocation a = at->get_allocation();
+            if (a.get_y() < adj->get_value()) adj->set_value(a.get_y());
+            else if (a.get_y() + a.get_height() > adj->get_value() + adj->get_page_size())
+                adj->set_value(a.get_y() + a.get_height() - adj->get_page_size());
+        });
     }
 }
 
