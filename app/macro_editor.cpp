@@ -346,6 +346,8 @@ DelayMode MacroEditor::Mode() const {
     m.kind = w_->fixedDelay.get_active() ? DelayMode::Fixed
              : w_->noDelay.get_active()  ? DelayMode::None
                                          : DelayMode::AsRecorded;
+    w_->fixedMs->update();  // what is typed counts before Enter
+    w_->roundMs->update();
     m.fixedMs = static_cast<uint32_t>(w_->fixedMs->get_value_as_int());
     m.roundMs = static_cast<uint32_t>(w_->roundMs->get_value_as_int());
     return m;
