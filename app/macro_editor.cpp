@@ -390,15 +390,31 @@ void MacroEditor::AddSteps(const std::vector<MacroStep>& steps) {
 void MacroEditor::Refresh(bool steps) {
     Widgets& w = *w_;
     if (steps) {
+        // Only the rows that differ are made again: a macro holds thousands
+        // of steps, and most edits touch a few.
         const size_t keep = Selected();
-        while (Gtk::Widget* child = w.steps.get_first_child()) w.steps.remove(*child);
-        size_t n = 0;
-        for (const MacroStep& s : macro_.Steps()) {
-            auto* l = Gtk::make_managed<Gtk::Label>(std::to_string(++n) + ". " + s.Text());
+        std::vector<std::string> texts;
+        texts.reserve(macro_.Steps().size());
+        for (const MacroStep& s : macro_.Steps()) texts.push_back(s.Text());
+        size_t head = 0, tail = 0;
+        while (head < texts.size() && head < shown_.size() && texts[head] == shown_[head]) ++head;
+        while (tail < texts.size() - head && tail < shown_.size() - head &&
+               texts[texts.size() - 1 - tail] == shown_[shown_.size() - 1 - tail])
+            ++tail;
+        for (size_t gone = shown_.size() - head - tail; gone > 0; --gone)
+            w.steps.remove(*w.steps.get_row_at_index(static_cast<int>(head)));
+        for (size_t i = head; i < texts.size() - tail; ++i) {
+            auto* l = Gtk::make_managed<Gtk::Label>();
             l->set_xalign(0);
             l->set_margin_start(6);
-            w.steps.append(*l);
+            w.steps.insert(*l, static_cast<int>(i));
         }
+        // Numbers shift after the first change when the count changed.
+        const size_t renumber = texts.size() == shown_.size() ? texts.size() - tail : texts.size();
+        for (size_t i = head; i < renumber; ++i)
+            static_cast<Gtk::Label*>(w.steps.get_row_at_index(static_cast<int>(i))->get_child())
+                ->set_text(std::to_string(i + 1) + ". " + texts[i]);
+        shown_ = std::move(texts);
         if (keep != SIZE_MAX && keep < macro_.Steps().size())
             w.steps.select_row(*w.steps.get_row_at_index(static_cast<int>(keep)));
         if (w.name.get_text().raw() != macro_.Name()) w.name.set_text(macro_.Name());

@@ -53,6 +53,7 @@ private:
     bool recording_ = false;
     std::vector<RecordedKey> recorded_;
     std::vector<uint32_t> down_;  // Linux key codes held while recording
+    std::vector<std::string> shown_;  // the step list's texts
     std::string capturedText_;
     uint32_t lastMs_ = 0;
     uint64_t elapsed_ = 0;  // since the first key recorded
