@@ -18,11 +18,9 @@ int main(int argc, char** argv) {
         auto client = DaemonClient::Connect(busProblem);
         window = new SettingsWindow(std::make_unique<SettingsModel>(SettingsFilePath()), std::move(client), busProblem);
         app->add_window(*window);
-        window->signal_hide().connect([&window] {
-            delete window;
-            window = nullptr;
-        });
         window->present();
     });
-    return app->run(argc, argv);
+    const int status = app->run(argc, argv);
+    delete window;
+    return status;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 
 #include "app/macro_editor.hpp"
@@ -113,7 +114,7 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, std::unique
     css->load_from_data(
         ".keycap { padding: 0 2px; min-width: 0; min-height: 0; font-size: 8pt; font-weight: normal; }"
         ".keycap.accent { background: alpha(@accent_bg_color, 0.35); font-weight: bold; }"
-        ".keycap.warning { box-shadow: inset 0 -3px @warning_color; }");
+        ".keycap.warning, .changed { box-shadow: inset 0 -3px @warning_color; }");
     Gtk::StyleContext::add_provider_for_display(get_display(), css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     set_default_size(1120, 780);
     root_.append(BuildHeader());
@@ -622,7 +623,11 @@ void SettingsWindow::RefreshKeyPanel() {
 
 void SettingsWindow::RefreshProgKeys() {
     const _QZ5_PROFILE& p = model_->Shown().PROFILE[profile_];
+    const _QZ5_PROFILE& saved = model_->Saved().PROFILE[profile_];
     for (int k = 0; k < kProgKeyCount; ++k) {
+        // A key changed and not yet applied is marked as its cap is.
+        const bool changed = std::memcmp(&ProgKey(p, k), &ProgKey(saved, k), sizeof(_TKEY_INFO)) != 0;
+        changed ? progButtons_[k]->add_css_class("changed") : progButtons_[k]->remove_css_class("changed");
         progRowLabels_[k]->set_text(ProgKeyName(k) + ": " + ActionText(ProgKey(p, k)));
         Describe(*progButtons_[k], ActionText(ProgKey(p, k)));
         progButtons_[k]->set_active(k == progKey_);
@@ -663,12 +668,20 @@ void SettingsWindow::RefreshPending() {
     const auto& pending = model_->PendingChanges();
     std::string text;
     for (const auto& p : pending) text += (text.empty() ? "" : "; ") + p.description;
-    pendingLabel_.set_text(pending.empty() ? "No changes waiting: the keyboard has what the file says once applied."
-                                           : std::to_string(pending.size()) + " change" +
-                                                 (pending.size() == 1 ? "" : "s") + " not applied: " + text);
+    std::string unsent;
+    for (const auto& words : unsent_) {
+        std::string w;
+        for (const auto& word : words) w += (w.empty() ? "" : " ") + word;
+        unsent += (unsent.empty() ? "" : ", ") + w;
+    }
+    if (!unsent.empty()) unsent = " Written but not sent to the keyboard: " + unsent + ".";
+    pendingLabel_.set_text((pending.empty() ? "No changes waiting." : std::to_string(pending.size()) + " change" +
+                                                                         (pending.size() == 1 ? "" : "s") +
+                                                                         " not applied: " + text) +
+                           unsent);
     const bool busy = !posts_.empty();
     revert_.set_sensitive(!pending.empty() && !busy);
-    apply_.set_sensitive(!pending.empty() && !busy);
+    apply_.set_sensitive((!pending.empty() || !unsent_.empty()) && !busy);
     applySave_.set_sensitive(!busy);
 }
 
@@ -750,7 +763,9 @@ void SettingsWindow::ChooseLaunchFile() {
 }
 
 void SettingsWindow::ChooseLaunchApplication() {
-    auto* dialog = new Gtk::AppChooserDialog("");
+    // Any application: a launch key starts it with no file.
+    auto* dialog = new Gtk::AppChooserDialog("application/x-executable");
+    if (auto* chooser = dynamic_cast<Gtk::AppChooserWidget*>(dialog->get_widget())) chooser->set_show_all(true);
     dialog->set_transient_for(*this);
     dialog->set_modal(true);
     dialog->set_heading("An application for " + ProgKeyName(progKey_) + " to start");
@@ -780,13 +795,20 @@ void SettingsWindow::Apply(bool save) {
         ShowError(result_, posts.error());
         return;
     }
-    Refresh();
+    // What an earlier Apply wrote but could not send goes first.
+    std::vector<std::vector<std::string>> all = std::move(unsent_);
+    unsent_.clear();
+    for (auto& words : *posts)
+        if (std::find(all.begin(), all.end(), words) == all.end()) all.push_back(std::move(words));
     if (!client_ || !daemonRunning_) {
-        ShowError(result_, "Written to " + model_->Path() + ". qz5d is not running: the keyboard gets it when you "
-                           "apply again with qz5d running.");
+        unsent_ = std::move(all);
+        Refresh();
+        ShowError(result_, "Written to " + model_->Path() + ". qz5d is not running: once it runs, Apply sends it "
+                           "to the keyboard.");
         return;
     }
-    posts_ = std::move(*posts);
+    posts_ = std::move(all);
+    Refresh();
     PostNext();
 }
 
@@ -825,8 +847,12 @@ void SettingsWindow::PostNext() {
         [this, what](const ChangeOutcome& o) {
             progressTick_.disconnect();
             progress_.set_visible(false);
-            if (!posts_.empty()) posts_.erase(posts_.begin());
+            if (!posts_.empty()) {
+                if (o.kind != ChangeOutcome::Done) unsent_.push_back(posts_.front());
+                posts_.erase(posts_.begin());
+            }
             if (o.kind != ChangeOutcome::Done) {
+                unsent_.insert(unsent_.end(), posts_.begin(), posts_.end());
                 posts_.clear();
                 ShowError(result_, what + ": " + o.message + ".");
             } else {

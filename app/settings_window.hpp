@@ -69,6 +69,9 @@ private:
 
     // Applying: the posts left, and the progress shown.
     std::vector<std::vector<std::string>> posts_;
+    // Written to the file but not sent: qz5d was not running, or a change
+    // before them did not reach the keyboard. The next Apply sends them.
+    std::vector<std::vector<std::string>> unsent_;
     sigc::connection progressTick_, statusPoll_;
 
     Gtk::Box root_{Gtk::Orientation::VERTICAL};

@@ -49,9 +49,10 @@ std::string Action(int index, const _TKEY_INFO& k, bool& exact) {
             break;
         default: s += "FUNCID " + std::to_string(k.FUNCID); break;
     }
-    if (k.MACRO.MACRONAME[0] != '\0') s += " " + Word(SettingDict::Macro, "MACRONAME") + " " + Quoted(k.MACRO.MACRONAME);
+    // Appended piece by piece: GCC 12 at -O3 warns falsely about "text" + string.
+    if (k.MACRO.MACRONAME[0] != '\0') s.append(" ").append(Word(SettingDict::Macro, "MACRONAME")).append(" ").append(Quoted(k.MACRO.MACRONAME));
     if (k.MACRO.REPEAT_OPTION != 0)
-        s += " " + Word(SettingDict::Macro, "REPEAT_OPTION") + " " + std::to_string(k.MACRO.REPEAT_OPTION);
+        s.append(" ").append(Word(SettingDict::Macro, "REPEAT_OPTION")).append(" ").append(std::to_string(k.MACRO.REPEAT_OPTION));
     return note.empty() || !exact ? s : s + "  # " + note;
 }
 
@@ -69,7 +70,7 @@ std::string SettingsSummary(const _QZ5_CONFIG& rec) {
         const uint32_t v = IntegerField(&rec.LIGHT_OPTION, e);
         exact = exact && v <= e.max;
         if (e.max > 1) style += std::string(" ") + e.word + " " + std::to_string(v);
-        else if (v) lit += (lit.empty() ? "" : ",") + std::string(e.word);
+        else if (v) lit.append(lit.empty() ? "" : ",").append(e.word);
     }
     out += Line(Word(SettingDict::Root, "LIGHT_OPTION") + style + " zones " + (lit.empty() ? "none" : lit), exact);
     for (int p = 0; p < kProfileCount; ++p) {

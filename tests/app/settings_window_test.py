@@ -18,11 +18,8 @@ class SettingsWindow(unittest.TestCase):
 
     def test_edit_apply_and_follow_the_keyboard(self):
         w, u = self.w, self.u
-        # No daemon yet: the window says so, and notices when one starts.
+        # No daemon yet: the window says so; editing still writes the file.
         u.status("qz5d is not running")
-        w.serve()
-        u.status("Keyboard present")
-
         # CapsLock produces Escape in profile 2; a misspelt key is refused in words.
         u.click("Profile 2")
         u.click("A key", "push button")
@@ -38,6 +35,14 @@ class SettingsWindow(unittest.TestCase):
         u.pending("2 key Grave F5")
         u.click("Default")
         u.pending("2 key Grave default")
+        u.click("Apply and save")
+        u.label(lambda n: n.endswith("Written but not sent to the keyboard: apply 2 --save."), "the change kept to send")
+        self.assertIn("2 key CapsLock Escape", w.qz5ctl("show", "--file", w.settings, check=True).stdout.splitlines())
+
+        # qz5d starts: the window notices.
+        w.serve()
+        u.status("Keyboard present")
+        u.click("Profile 2")
 
         # T3 launches a program.
         launch = w.write("launch.sh", "#!/bin/sh\n", 0o755)
@@ -53,8 +58,9 @@ class SettingsWindow(unittest.TestCase):
         u.pointer_click(u.node("Zone wasd lit", "check box"))
         u.pending("light wasd")
 
-        # Apply and save: profile 2 in full with the save, then the lighting,
-        # exactly as qz5ctl sends them for the file the window wrote.
+        # Apply and save: profile 2 in full with the save (written before and
+        # now), then the lighting, exactly as qz5ctl sends them for the file
+        # the window wrote.
         def apply_and_save():
             u.click("Apply and save")
             u.label(lambda n: n.startswith("Sending the lighting"), "the profile sent, the lighting next", 60)
@@ -66,7 +72,7 @@ class SettingsWindow(unittest.TestCase):
         shown = w.qz5ctl("show", "--file", w.settings, check=True).stdout.splitlines()
         for line in ["2 key CapsLock Escape", f'2 T3 launch "{launch}"', "light style 2 zones wasd"]:
             self.assertIn(line, shown)
-        u.label(lambda n: n.startswith("No changes waiting"), "an empty list of changes")
+        u.label(lambda n: n == "No changes waiting.", "an empty list of changes")
 
         # The profile key on the keyboard moves the window to that profile.
         w.emulator("report 8 00 00 f3 00 00 00 00 00")
