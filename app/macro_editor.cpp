@@ -206,13 +206,14 @@ MacroEditor::MacroEditor(const _QZ5_PROFILE& prof, int profile, int keyIndex, Do
 
     // What the controls do.
     auto commitName = [this] {
-        if (w_->name.get_text().raw() == macro_.Name()) return;
-        if (Result<> r = macro_.SetName(w_->name.get_text()); !r) return Say(r.error(), true);
+        if (w_->name.get_text().raw() == macro_.Name()) return true;
+        if (Result<> r = macro_.SetName(w_->name.get_text()); !r) return Say(r.error(), true), false;
         Refresh(false);
+        return true;
     };
-    w.name.signal_activate().connect(commitName);
+    w.name.signal_activate().connect([commitName] { commitName(); });
     auto nameFocus = Gtk::EventControllerFocus::create();
-    nameFocus->signal_leave().connect(commitName);
+    nameFocus->signal_leave().connect([commitName] { commitName(); });
     w.name.add_controller(nameFocus);
     w.undo.signal_clicked().connect([this] {
         if (macro_.Undo()) Refresh();
@@ -291,7 +292,7 @@ MacroEditor::MacroEditor(const _QZ5_PROFILE& prof, int profile, int keyIndex, Do
     w.exportButton.signal_clicked().connect([this] { Export(); });
     w.cancel.signal_clicked().connect([this] { close(); });
     w.use.signal_clicked().connect([this, commitName] {
-        commitName();
+        if (!commitName()) return;
         if (!macro_.Measure(*profile_, profileIndex_, keyIndex_).refusal.empty()) return;
         if (done_) done_(macro_);
         close();
