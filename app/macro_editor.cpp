@@ -44,9 +44,11 @@ Gtk::Label* Caption(const std::string& text, Gtk::Widget& target) {
     return l;
 }
 
-Gtk::SpinButton* Milliseconds(uint32_t value) {
+// Its caption names it ("rounded to", "of"); the description says what of.
+Gtk::SpinButton* Milliseconds(uint32_t value, const char* description) {
     auto* s = Gtk::make_managed<Gtk::SpinButton>(Gtk::Adjustment::create(value, 0, 65535, 10, 100), 1, 0);
     s->set_numeric(true);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(s->gobj()), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, description, -1);
     return s;
 }
 
@@ -70,8 +72,8 @@ struct MacroEditor::Widgets {
         return v;
     }()};
     Gtk::CheckButton asRecorded{"a_s recorded,", true}, fixedDelay{"a fixed dela_y", true}, noDelay{"n_one", true};
-    Gtk::SpinButton* fixedMs = Milliseconds(50);
-    Gtk::SpinButton* roundMs = Milliseconds(0);
+    Gtk::SpinButton* fixedMs = Milliseconds(50, "milliseconds of every delay when delays are fixed");
+    Gtk::SpinButton* roundMs = Milliseconds(0, "milliseconds recorded delays are rounded to; 0 keeps them as they are");
     Gtk::Button applyDelays{"Apply to e_very delay", true};
     Gtk::Label captured;
     Gtk::ListBox steps;
