@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr double kScale = 2.0;            // pixels per unit of the key table's rectangles
+constexpr double kScale = 1.8;            // pixels per unit of the key table's rectangles
 constexpr unsigned kChangeTimeoutMs = 120000;
 constexpr double kFullDownloadSeconds = 6.5;  // about what a profile takes to send
 
@@ -70,7 +70,7 @@ std::string CapText(std::string name) {
         {"PageDown", "PgDn"}, {"NumLock", "Num"}, {"Semicolon", ";"}, {"Comma", ","}, {"Period", "."},
         {"Slash", "/"}, {"Backslash", "\\"}, {"LeftBracket", "["}, {"RightBracket", "]"}, {"Quote", "'"},
         {"Grave", "`"}, {"Minus", "-"}, {"Equal", "="}, {"Plus", "+"}, {"Multiply", "*"}, {"Divide", "/"},
-        {"Decimal", "."}, {"Equals", "="}, {"Clear", "Clr"}};
+        {"Decimal", "."}, {"Equals", "="}, {"Clear", "Clr"}, {"RightControl", "RightCtrl"}};
     if (name.rfind("Keypad", 0) == 0 && name.size() > 6) name = name.substr(6);
     const auto it = shorter.find(name);
     return it == shorter.end() ? name : it->second;
@@ -112,11 +112,11 @@ SettingsWindow::SettingsWindow(std::unique_ptr<SettingsModel> model, std::unique
     set_title("QZ5 keyboard settings");
     auto css = Gtk::CssProvider::create();
     css->load_from_data(
-        ".keycap { padding: 0 2px; min-width: 0; min-height: 0; font-size: 8pt; font-weight: normal; }"
+        ".keycap { padding: 0 1px; min-width: 0; min-height: 0; font-size: 7.5pt; font-weight: normal; }"
         ".keycap.accent { background: alpha(@accent_bg_color, 0.35); font-weight: bold; }"
         ".keycap.warning, .changed { box-shadow: inset 0 -3px @warning_color; }");
     Gtk::StyleContext::add_provider_for_display(get_display(), css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    set_default_size(1120, 780);
+    set_default_size(1000, 760);
     root_.append(BuildHeader());
     pages_.add(BuildKeysPage(), "keys", "Keys");
     pages_.add(BuildProgKeysPage(), "tkeys", "T-keys and mapping keys");
