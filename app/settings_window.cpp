@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 
+#include "app/macro_editor.hpp"
 #include "config/settings_schema.hpp"
 #include "editing/macro_text.hpp"
 #include "editing/words.hpp"
@@ -734,27 +735,14 @@ void SettingsWindow::CaptureKey() {
 }
 
 void SettingsWindow::OpenMacroWindow() {
-    // Until the macro editor comes, the steps read-only in a window of their own.
-    const _TKEY_INFO& k = ProgKey(model_->Shown().PROFILE[profile_], progKey_);
-    auto* w = new Gtk::Window();
-    w->set_title("Macro of " + ProgKeyName(progKey_) + ", profile " + P());
-    w->set_transient_for(*this);
-    w->set_default_size(420, 480);
-    auto* view = Gtk::make_managed<Gtk::TextView>();
-    view->set_editable(false);
-    view->set_monospace(true);
-    view->get_buffer()->set_text(k.MACRO.LENGTH ? MacroText(k.MACRO) : "(no steps)");
-    Name(*view, "Macro steps");
-    auto* scroll = Gtk::make_managed<Gtk::ScrolledWindow>();
-    scroll->set_child(*view);
-    w->set_child(*scroll);
-    w->signal_close_request().connect(
-        [w] {
-            Glib::signal_idle().connect_once([w] { delete w; });
-            return false;
-        },
-        false);
-    w->present();
+    const int p = profile_, k = progKey_;
+    MacroEditor::Open(*this, model_->Shown().PROFILE[p], p, k, [this, p, k](const MacroSteps& macro) {
+        auto m = std::make_shared<MacroSteps>(macro);
+        const std::string slot = std::to_string(p + 1) + " " + ProgKeyName(k);
+        model_->SetEdit(slot + " steps", slot + " macro, " + std::to_string(m->Records()) + " steps",
+                        {[m, p, k](_QZ5_CONFIG& rec) { m->PutInto(rec.PROFILE[p], k); }, p, {}});
+        Refresh();
+    });
 }
 
 void SettingsWindow::ChooseLaunchFile() {

@@ -526,9 +526,7 @@ void EditLocked(const std::string& file, const std::function<void(_QZ5_CONFIG&)>
         const auto [p, key] = checked[i];
         const uint32_t after = MemoryUse(rec->PROFILE[p], key);
         if (after > static_cast<uint32_t>(kMacroStreamSize) && after > before[i])
-            throw Refusal("profile " + std::to_string(p + 1) + "'s keys would take " + std::to_string(after) +
-                          " bytes of the keyboard's " + std::to_string(kMacroStreamSize) + "-byte macro memory, " +
-                          std::to_string(after - kMacroStreamSize) + " bytes over; nothing changed");
+            throw Refusal(MacroMemoryRefusal(p, after));
     }
     const ForeignEntries foreign = ReadForeignEntries(text);
     if (!WriteFileAtomically(target, SettingsXml(*rec, &foreign)))
@@ -608,10 +606,7 @@ int Run(const Words& args) {
             std::fputs(SettingsSummary(*rec).c_str(), stdout);
         } else if (macro) {
             const _TKEY_INFO& key = ProgKey(rec->PROFILE[p], k);
-            std::string name = key.MACRO.MACRONAME;  // on the comment line, whatever it holds
-            for (char& c : name) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-            std::printf("# profile %d %s, macro \"%s\": %u steps\n%s", p + 1, ProgKeyName(k).c_str(), name.c_str(),
-                        key.MACRO.LENGTH, MacroText(key.MACRO).c_str());
+            std::fputs(MacroExport(p, k, key.MACRO.MACRONAME, key.MACRO.KEYMAP, key.MACRO.LENGTH).c_str(), stdout);
         } else {
             std::printf("# profile %d; qz5ctl profile import P FILE makes a profile of it\n%s", p + 1,
                         ProfileText(rec->PROFILE[p]).c_str());
@@ -624,6 +619,23 @@ int Run(const Words& args) {
 }  // namespace
 
 void SetEditorApply(EditorApply apply) { g_apply = apply; }
+
+std::string TextRefusal(const std::string& text, const std::string& what) {
+    try {
+        CheckedText(text, what);
+        return {};
+    } catch (const Refusal& e) {
+        return e.what();
+    }
+}
+
+uint32_t ProfileMacroMemoryUse(const _QZ5_PROFILE& profile, int macroKey) { return MemoryUse(profile, macroKey); }
+
+std::string MacroMemoryRefusal(int profile, uint32_t use) {
+    return "profile " + std::to_string(profile + 1) + "'s keys would take " + std::to_string(use) +
+           " bytes of the keyboard's " + std::to_string(kMacroStreamSize) + "-byte macro memory, " +
+           std::to_string(use - kMacroStreamSize) + " bytes over; nothing changed";
+}
 
 Result<std::unique_ptr<_QZ5_CONFIG>> LoadSettingsFile(const std::string& path) {
     try {

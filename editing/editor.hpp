@@ -51,3 +51,14 @@ extern const char* const kEditorUsage;
 // status. qz5ctl gives its bus commands; without one, --apply fails.
 using EditorApply = int (*)(const std::vector<std::string>& command);
 void SetEditorApply(EditorApply apply);
+
+// Why text cannot be a name or path of the settings file (what names it for
+// the message), or empty when it can.
+std::string TextRefusal(const std::string& text, const std::string& what);
+
+// The bytes of the keyboard's macro memory a profile's actions take; with a
+// key index (0-19) as macroKey, that key counted as playing its macro.
+uint32_t ProfileMacroMemoryUse(const _QZ5_PROFILE& profile, int macroKey = -1);
+// The refusal of an edit after which profile's (0-2) keys would take use
+// bytes, more than the macro memory holds.
+std::string MacroMemoryRefusal(int profile, uint32_t use);

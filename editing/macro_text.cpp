@@ -1,5 +1,6 @@
 #include "editing/macro_text.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -29,27 +30,52 @@ std::string Line(int n, const std::string& problem) { return "line " + std::to_s
 
 }  // namespace
 
-std::string MacroText(const _MACRO_INFO& macro) {
-    std::string out;
-    const uint32_t steps = std::min<uint32_t>(macro.LENGTH, kMacroStepMax);
-    for (uint32_t i = 0; i < steps; ++i) {
-        const _KEYMAP_INFO& s = macro.KEYMAP[i];
+std::vector<MacroLine> MacroLines(const _KEYMAP_INFO* steps, uint32_t count) {
+    std::vector<MacroLine> out;
+    for (uint32_t i = 0; i < count; ++i) {
+        const _KEYMAP_INFO& s = steps[i];
         if (s.KEYCODE == kDelayCode) {
-            out += "delay " + std::to_string(s.KEYFLAG) + "\n";
+            out.push_back({"delay " + std::to_string(s.KEYFLAG), 1});
         } else if (NamedKeyStep(s)) {
             const std::string name = KeyName(s.KEYCODE - 1);
-            const bool tap = s.KEYFLAG == kPressed && i + 1 < steps && macro.KEYMAP[i + 1].KEYCODE == s.KEYCODE &&
-                             macro.KEYMAP[i + 1].KEYFLAG == kReleased;
-            out += (tap ? "tap " : s.KEYFLAG == kPressed ? "press " : "release ") + name + "\n";
+            const bool tap = s.KEYFLAG == kPressed && i + 1 < count && steps[i + 1].KEYCODE == s.KEYCODE &&
+                             steps[i + 1].KEYFLAG == kReleased;
+            out.push_back({(tap ? "tap " : s.KEYFLAG == kPressed ? "press " : "release ") + name, tap ? 2u : 1u});
             i += tap ? 1 : 0;
         } else if (s.KEYCODE >= kFirstBuiltIn && s.KEYCODE < kFirstBuiltIn + kBuiltIns.size() &&
                    s.KEYFLAG == kBuiltInFlag) {
-            out += kBuiltIns[s.KEYCODE - kFirstBuiltIn] + "\n";
+            out.push_back({kBuiltIns[s.KEYCODE - kFirstBuiltIn], 1});
         } else {
-            out += "raw " + std::to_string(s.KEYCODE) + " " + std::to_string(s.KEYFLAG) + "\n";
+            std::string raw = "raw ";
+            raw += std::to_string(s.KEYCODE);
+            raw += " ";
+            raw += std::to_string(s.KEYFLAG);
+            out.push_back({raw, 1});
         }
     }
     return out;
+}
+
+std::string MacroText(const _MACRO_INFO& macro) {
+    std::string out;
+    for (const MacroLine& line : MacroLines(macro.KEYMAP, std::min<uint32_t>(macro.LENGTH, kMacroStepMax)))
+        out += line.text + "\n";
+    return out;
+}
+
+std::string MacroExport(int profile, int keyIndex, const std::string& name, const _KEYMAP_INFO* steps,
+                        uint32_t count) {
+    std::string shown = name;  // on the comment line, whatever it holds
+    for (char& c : shown) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    std::string out = "# profile " + std::to_string(profile + 1) + " " + ProgKeyName(keyIndex) + ", macro \"" +
+                      shown + "\": " + std::to_string(count) + " steps\n";
+    for (const MacroLine& line : MacroLines(steps, std::min<uint32_t>(count, kMacroStepMax))) out += line.text + "\n";
+    return out;
+}
+
+std::string TooManyStepsMessage(size_t steps) {
+    return "the macro has " + std::to_string(steps) + " steps, " + std::to_string(steps - kMacroStepMax) +
+           " over the " + std::to_string(kMacroStepMax) + " a key holds";
 }
 
 std::vector<_KEYMAP_INFO> ParseMacroText(const std::string& text, std::vector<std::string>& notes, int firstLine) {
@@ -102,9 +128,6 @@ std::vector<_KEYMAP_INFO> ParseMacroText(const std::string& text, std::vector<st
             throw WordError(Line(n, e.what()));
         }
     }
-    if (steps.size() > kMacroStepMax)
-        throw WordError("the macro has " + std::to_string(steps.size()) + " steps, " +
-                        std::to_string(steps.size() - kMacroStepMax) + " over the " + std::to_string(kMacroStepMax) +
-                        " a key holds");
+    if (steps.size() > kMacroStepMax) throw WordError(TooManyStepsMessage(steps.size()));
     return steps;
 }
