@@ -131,23 +131,6 @@ TEST_F(EditorTest, EveryFieldReadsBackWhereExpected) {
     }
 }
 
-// Text of up to max bytes: UTF-8, quotes, backslashes, #, and with controls
-// the tabs and line breaks a settings file carries.
-std::string RandomText(std::mt19937& rng, size_t max, bool controls) {
-    static const char* pieces[] = {"a", "Z", " ", "\"", "\\", "#", "&", "<", "\xC3\xA9", "\xF0\x9F\x8E\xB9", "\t", "\n", "\r"};
-    std::string s;
-    for (const size_t want = rng() % (max + 1);;) {
-        const char* p = pieces[rng() % (std::size(pieces) - (controls ? 0 : 3))];
-        if (s.size() + std::strlen(p) > want) return s;
-        s += p;
-    }
-}
-
-void SetText(char (&field)[kTextSize], const std::string& text) {
-    std::memset(field, 0, kTextSize);
-    std::memcpy(field, text.data(), text.size());
-}
-
 uint32_t Below(std::mt19937& rng, uint32_t n) { return static_cast<uint32_t>(rng() % n); }
 
 uint32_t LayoutCode(std::mt19937& rng) { return StdKeyInfo[Below(rng, kStdKeyRowsInUse)].vkey; }
