@@ -7,8 +7,7 @@ import re
 import subprocess
 import unittest
 
-import world
-from window_user import WindowUser
+from window_user import WindowTest, WindowUser
 from world import wait_for
 
 # Recorded delays may come late by the X server's and GTK's scheduling, never
@@ -16,12 +15,9 @@ from world import wait_for
 TOLERANCE_MS = 60
 
 
-class MacroEditor(unittest.TestCase):
+class MacroEditor(WindowTest):
     def setUp(self):
-        self.w = world.World()
-        self.addCleanup(self.w.close)
-        self.w.start_bus("session")
-        self.w.start_logind()
+        super().setUp()
         # T2's macro takes most of profile 1's macro memory.
         self.w.qz5ctl("settings", "init", self.w.settings, check=True)
         for args in (("macro", "import", "1", "T2", self.w.write("big.txt", "tap A\n" * 2700)),

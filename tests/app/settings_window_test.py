@@ -4,16 +4,12 @@ world."""
 
 import unittest
 
-import world
-from window_user import WindowUser
+from window_user import WindowTest, WindowUser
 
 
-class SettingsWindow(unittest.TestCase):
+class SettingsWindow(WindowTest):
     def setUp(self):
-        self.w = world.World()
-        self.addCleanup(self.w.close)
-        self.w.start_bus("session")
-        self.w.start_logind()
+        super().setUp()
         self.u = WindowUser(self.w)
 
     def test_edit_apply_and_follow_the_keyboard(self):

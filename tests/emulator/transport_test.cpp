@@ -118,15 +118,6 @@ TEST_F(EmulatedTransport, TheStatusReadsAnswerWhatTheKeyboardsHold) {
               PerKeyboard({"c0 04 00 00 00 00 08 00", "40 14 03 00 00 00 00 00", "c0 15 00 00 00 00 01 00"}));
 }
 
-TEST_F(EmulatedTransport, AStalledRequestIsPrintedWithItsLibusbStatus) {
-    uint8_t buffer[512] = {};
-    IOUSBDevRequest request{0xC0, 0x20, 0, 0, 4, buffer, 0};
-    EXPECT_EQ(prefs_.SendDeviceRequest(&request), 0);
-    auto expected = PerKeyboard({"unable to download to device: fffffff7"});  // LIBUSB_ERROR_PIPE
-    expected.insert(expected.begin(), kLooking);
-    EXPECT_EQ(Diagnostics(), expected);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

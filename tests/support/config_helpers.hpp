@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "config/qz5_config.hpp"
@@ -53,4 +54,23 @@ inline bool LoadFile(const std::string& path) {
     xmlconfig reader;
     xmlconfig::setConfigfileName(path);
     return reader.LoadConfigFile();
+}
+
+// Random valid UTF-8 of up to max bytes: markup and quoting characters,
+// multi-byte characters and, with controls, the tabs and line breaks a
+// settings file carries.
+inline std::string RandomText(std::mt19937& rng, size_t max, bool controls = true) {
+    static const char* pieces[] = {"a", "Z", " ", "&", "<", ">", "]]>", "\"", "'", "\\", "#", "/Applications/",
+                                   "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB9", "\t", "\n", "\r"};
+    std::string s;
+    for (const size_t want = rng() % (max + 1);;) {
+        const char* p = pieces[rng() % (std::size(pieces) - (controls ? 0 : 3))];
+        if (s.size() + std::strlen(p) > want) return s;
+        s += p;
+    }
+}
+
+inline void SetText(char (&field)[kTextSize], const std::string& text) {
+    std::memset(field, 0, kTextSize);
+    std::memcpy(field, text.data(), text.size());
 }

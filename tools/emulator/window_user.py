@@ -5,11 +5,22 @@ screenshots. Every wait has a deadline."""
 
 import os
 import subprocess
+import unittest
 
 import world
 from world import wait_for
 
 APP = os.path.join(world.BUILD, "app/qz5-settings")
+
+
+class WindowTest(unittest.TestCase):
+    """A test in a private world with its session bus and logind."""
+
+    def setUp(self):
+        self.w = world.World()
+        self.addCleanup(self.w.close)
+        self.w.start_bus("session")
+        self.w.start_logind()
 
 
 class WindowUser:
