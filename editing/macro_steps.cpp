@@ -241,23 +241,18 @@ std::string MacroSteps::Export(int profile, int keyIndex) const {
     return MacroExport(profile, keyIndex, name_, flat.data(), static_cast<uint32_t>(flat.size()));
 }
 
-bool MacroSteps::Undo() {
-    if (undo_.empty()) return false;
-    redo_.push_back({std::move(steps_), std::move(name_)});
-    steps_ = std::move(undo_.back().steps);
-    name_ = std::move(undo_.back().name);
-    undo_.pop_back();
+bool MacroSteps::StepTo(std::vector<State>& from, std::vector<State>& to) {
+    if (from.empty()) return false;
+    to.push_back({std::move(steps_), std::move(name_)});
+    steps_ = std::move(from.back().steps);
+    name_ = std::move(from.back().name);
+    from.pop_back();
     return true;
 }
 
-bool MacroSteps::Redo() {
-    if (redo_.empty()) return false;
-    undo_.push_back({std::move(steps_), std::move(name_)});
-    steps_ = std::move(redo_.back().steps);
-    name_ = std::move(redo_.back().name);
-    redo_.pop_back();
-    return true;
-}
+bool MacroSteps::Undo() { return StepTo(undo_, redo_); }
+
+bool MacroSteps::Redo() { return StepTo(redo_, undo_); }
 
 MacroCapacity MacroSteps::Measure(const _QZ5_PROFILE& prof, int profile, int keyIndex) const {
     MacroCapacity c;

@@ -116,6 +116,8 @@ private:
         std::string name;
     };
     void Remember();
+    // Goes back to from's last state, keeping the present one on to.
+    bool StepTo(std::vector<State>& from, std::vector<State>& to);
     std::vector<MacroStep> steps_;
     std::string name_;
     std::vector<State> undo_, redo_;
