@@ -16,7 +16,7 @@ QZ5_PACKAGES=(
   dbus python3-dbusmock python3-gi libglib2.0-bin
   libgtk-3-dev xvfb xdotool x11-utils x11-xserver-utils xterm imagemagick xcompmgr
   libgtk-layer-shell-dev libwayland-dev sway grim gir1.2-gtk-3.0 mutter xwayland
-  systemd man-db shared-mime-info util-linux bash-completion
+  systemd udev man-db shared-mime-info util-linux bash-completion
   libgtkmm-4.0-dev libadwaita-1-dev python3-dogtail at-spi2-core appstream desktop-file-utils
 )
 

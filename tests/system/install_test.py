@@ -66,54 +66,17 @@ class Layout(unittest.TestCase):
         self.assertEqual(result.stdout, "complete -F _qz5ctl qz5ctl\n")
 
 
-# udev rule syntax: comma-separated KEY[{attr}]OP"value" pairs.
-MATCH_KEYS = {"ACTION", "DEVPATH", "KERNEL", "KERNELS", "NAME", "SYMLINK", "SUBSYSTEM", "SUBSYSTEMS",
-              "DRIVER", "DRIVERS", "TAG", "TAGS", "PROGRAM", "RESULT", "ATTR", "ATTRS", "SYSCTL", "ENV",
-              "CONST", "TEST"}
-ASSIGN_KEYS = {"NAME", "SYMLINK", "OWNER", "GROUP", "MODE", "TAG", "OPTIONS", "LABEL", "GOTO", "ATTR",
-               "SYSCTL", "ENV", "RUN", "IMPORT", "SECLABEL"}
-WITH_ATTR = {"ATTR", "ATTRS", "SYSCTL", "ENV", "CONST", "TEST", "RUN", "IMPORT", "SECLABEL"}
-PAIR = re.compile(r'\s*([A-Z]+)(\{[^{}"]+\})?(==|!=|\+=|-=|:=|=)"((?:[^"\\]|\\.)*)"\s*(,|$)')
-
-
-def udev_rule_problems(text):
-    problems = []
-    for number, line in enumerate(text.splitlines(), 1):
-        if not line.strip() or line.lstrip().startswith("#"):
-            continue
-        pos, assigns = 0, 0
-        while pos < len(line):
-            m = PAIR.match(line, pos)
-            if not m or (m.group(5) == "," and m.end() == len(line)):
-                problems.append(f"line {number}: cannot read from column {pos + 1}")
-                break
-            key, attr, op = m.group(1), m.group(2), m.group(3)
-            matching = op in ("==", "!=")
-            if key not in (MATCH_KEYS if matching else ASSIGN_KEYS):
-                problems.append(f"line {number}: {key} with {op}")
-            if (attr is not None) != (key in WITH_ATTR) and key not in ("RUN", "IMPORT"):
-                problems.append(f"line {number}: {key} {'takes no' if attr else 'needs an'} attribute")
-            assigns += not matching
-            pos = m.end()
-        if not assigns:
-            problems.append(f"line {number}: assigns nothing")
-    return problems
-
-
 class UdevRule(unittest.TestCase):
     def test_rule(self):
         path = installed(CONF["UDEV_RULES_DIR"] + "/70-qz5.rules")
         with open(path) as f:
             text = f.read()
-        if shutil.which("udevadm") and run(["udevadm", "verify", "--help"]).returncode == 0:
-            result = run(["udevadm", "verify", path])
-            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        self.assertEqual(udev_rule_problems(text), [])
-        # The checker itself: it must catch what udev would reject.
-        for bad in ('KERNEL="x", TAG+="uaccess"', 'SUBSYSTEM=="usb" TAG+="uaccess"',
-                    'ATTRS=="1", TAG+="uaccess"', 'SUBSYSTEM=="usb", FOO+="x"', 'SUBSYSTEM=="usb",',
-                    'SUBSYSTEM=="usb"'):
-            self.assertTrue(udev_rule_problems(bad), bad)
+        # udev's own parser reads it (Debian 12's udevadm has no verify): udevadm
+        # test, in a mount namespace whose /run holds this rule and nothing else.
+        result = run(["unshare", "-rm", "sh", "-c", 'mount -t tmpfs none /run && mkdir -p /run/udev/rules.d && '
+                      'cp "$0" /run/udev/rules.d/ && exec udevadm test /sys/class/net/lo', path])
+        said = [l for l in (result.stdout + result.stderr).splitlines() if "70-qz5.rules" in l]
+        self.assertEqual(said, ["Reading rules file: /run/udev/rules.d/70-qz5.rules"], result.stderr[-2000:])
         # Both the USB device and its hidraw nodes, by the build's IDs.
         rules = [l for l in text.splitlines() if l.strip() and not l.startswith("#")]
         vid, pid = (f"{int(CONF[k], 0):04x}" for k in ("VENDOR_ID", "PRODUCT_ID"))
