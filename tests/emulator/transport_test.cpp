@@ -108,16 +108,6 @@ TEST_F(EmulatedTransport, EveryKeyboardGetsEachRequestByteForByte) {
     EXPECT_EQ(Diagnostics(), std::vector<std::string>(printed.size(), kLooking));  // no failures
 }
 
-TEST_F(EmulatedTransport, TheStatusReadsAnswerWhatTheKeyboardsHold) {
-    EXPECT_EQ(prefs_.GetDevLightLevel(), 0);  // the emulator's default --light
-    prefs_.SendProfileid(3);
-    scheduler_.RunAll();
-    EXPECT_EQ(prefs_.GetDevProfile(), 3);
-    // IN requests are logged as their setup bytes.
-    EXPECT_EQ(NewLogLines(),
-              PerKeyboard({"c0 04 00 00 00 00 08 00", "40 14 03 00 00 00 00 00", "c0 15 00 00 00 00 01 00"}));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

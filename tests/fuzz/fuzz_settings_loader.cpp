@@ -6,6 +6,7 @@
 //   - a file that was read survives writing and reading back: the record read
 //     back equals the loaded one, except for the characters of the texts that
 //     XML cannot carry, which the writer drops.
+#include <glib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -43,46 +44,20 @@ struct ScratchFile {
     }
 };
 
-// Length of a valid UTF-8 sequence for a character XML 1.0 can hold starting
-// at s[i], or 0. Written from the XML Char production, independently of the
-// writer's own filter.
-size_t XmlCharAt(const unsigned char* s, size_t n, size_t i) {
-    const unsigned char c = s[i];
-    if (c < 0x80) return (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') ? 1 : 0;
-    size_t len;
-    uint32_t cp;
-    if ((c & 0xE0) == 0xC0) len = 2, cp = c & 0x1F;
-    else if ((c & 0xF0) == 0xE0) len = 3, cp = c & 0x0F;
-    else if ((c & 0xF8) == 0xF0) len = 4, cp = c & 0x07;
-    else return 0;
-    if (i + len > n) return 0;
-    for (size_t k = 1; k < len; ++k) {
-        if ((s[i + k] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    const bool shortest = (len == 2 && cp >= 0x80) || (len == 3 && cp >= 0x800) || (len == 4 && cp >= 0x10000);
-    const bool xmlChar = (cp >= 0x80 && cp <= 0xD7FF) || (cp >= 0xE000 && cp <= 0xFFFD) ||
-                         (cp >= 0x10000 && cp <= 0x10FFFF);
-    return shortest && xmlChar ? len : 0;
-}
-
-// The text as it comes back from the file: only the characters XML can hold.
+// The text as it comes back from the file: only the characters XML 1.0 can
+// hold (its Char production), decoded by GLib, independently of the writer.
 void KeepXmlChars(char (&text)[kTextSize]) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
-    const size_t n = std::strlen(text);
-    char kept[kTextSize] = {};
-    size_t out = 0;
-    for (size_t i = 0; i < n;) {
-        const size_t len = XmlCharAt(s, n, i);
-        if (len == 0) {
-            ++i;
-            continue;
-        }
-        std::memcpy(kept + out, s + i, len);
-        out += len;
-        i += len;
+    std::string kept;
+    for (const char *p = text, *end = text + std::strlen(text); p < end;) {
+        const gunichar c = g_utf8_get_char_validated(p, end - p);
+        const size_t len = c < 0x110000 ? g_utf8_skip[static_cast<unsigned char>(*p)] : 1;
+        if (c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+            (c >= 0x10000 && c < 0x110000))
+            kept.append(p, len);
+        p += len;
     }
-    std::memcpy(text, kept, sizeof kept);
+    std::memset(text, 0, kTextSize);
+    std::memcpy(text, kept.data(), kept.size());
 }
 
 template <typename Fn>

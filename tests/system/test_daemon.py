@@ -169,13 +169,6 @@ class SettingChanges(WorldTest):
         # Each change, the markers included, is logged on arrival.
         self.assertEqual(w.count_log("^QZ5SettingChangeNotifProc$"), 2 * (6 + 13))
 
-    def test_status_replies(self):
-        w = self.w
-        mon = w.monitor(count=1)
-        r = w.qz5ctl("status")
-        self.assertEqual((r.returncode, r.stdout), (0, "keyboard: present\nprofile: 3\nlight level: 9\n"))
-        self.assertEqual(w.next_line(mon), "RecDeviceStatue IsHaved=1 LightLev=9 ProfileNumber=3")
-
 
 class NoDaemon(unittest.TestCase):
     def test_qz5ctl_says_why_nothing_answers(self):

@@ -306,16 +306,6 @@ TEST_F(EditorTest, RefusedEditsLeaveTheFileAsItWas) {
     }
 }
 
-// The library a settings application calls: a refusal of the change itself
-// leaves the file alone and says why (the macro memory's refusal and a
-// change that lands are the settings window's model tests).
-TEST_F(EditorTest, LibraryEditsRefuseWithTheirMessage) {
-    const std::string before = ReadText(file);
-    auto refused = EditSettingsFile(file, [](_QZ5_CONFIG& r) { return r.GAME_MODE = 1, Result<>::Fail("not now"); });
-    EXPECT_EQ(refused.error(), "not now");
-    EXPECT_EQ(ReadText(file), before);
-}
-
 TEST_F(EditorTest, ForeignEntriesAndLinksSurvive) {
     const std::string foreign[] = {"<key>OtherApp</key>\n\t<dict>\n\t\t<key>x</key>\n\t\t<string>a &amp; b</string>\n\t</dict>\n",
                                    "<key>KEY_0161</key>\n\t\t<integer>5</integer>\n",

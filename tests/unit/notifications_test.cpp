@@ -97,14 +97,6 @@ TEST_F(DaemonNotifications, AFullDownloadSavesOnlyWhenAskedAndEveryChangeReloads
     EXPECT_EQ(m_Config.GAME_MODE, 1u);
 }
 
-TEST_F(DaemonNotifications, OsdCodesReachTheDisplay) {
-    Change({{"QZ5SettingChangeType", int64_t{6}}, {"OsdType", int64_t{0xF2}}});
-    Change({{"QZ5SettingChangeType", int64_t{6}}, {"OsdType", std::string("244")}});
-    Change({{"QZ5SettingChangeType", int64_t{6}}});
-    EXPECT_EQ(osd.codes, (std::vector<int>{0xF2, 0xF4, 0}));
-    EXPECT_TRUE(Sent().empty());
-}
-
 TEST_F(DaemonNotifications, OnlyTheSettingsApplicationsRequestsAreObserved) {
     EXPECT_EQ(center.Deliver("PellQZ5Check", "GetDeviceStatue", {{"junk", int64_t{1}}}), 1);
     ASSERT_EQ(center.posted.size(), 1u);
