@@ -103,11 +103,6 @@ TEST(OsdView, CountdownClosesSixTicksAfterTheLastCodeOnTheRunningTimer) {
     }
 }
 
-TEST(OsdWindowPlacement, CentredAndAHundredPixelsAboveTheMonitorBottom) {
-    EXPECT_EQ(OsdWindowOrigin(1000, 800), (OsdPoint{400, 570}));
-    EXPECT_EQ(OsdWindowOrigin(1367, 768), (OsdPoint{583, 538}));
-}
-
 class FakeFrame : public custumwindow::Frame {
 public:
     OsdRect frame() const override { return window; }
