@@ -1,5 +1,6 @@
 #include "app/macro_editor.hpp"
 
+#include <adwaita.h>
 #include <linux/input-event-codes.h>
 
 #include <algorithm>
@@ -99,6 +100,7 @@ MacroEditor::MacroEditor(const _QZ5_PROFILE& prof, int profile, int keyIndex, Do
       macro_(encoding::KeyInfo(prof, keyIndex).MACRO),
       w_(std::make_unique<Widgets>()) {
     Widgets& w = *w_;
+    opened_ = macro_.Export(profileIndex_, keyIndex_);
     const std::string title = "Macro of " + ProgKeyName(keyIndex) + ", profile " + std::to_string(profile + 1);
     set_title(title);
     set_default_size(780, 640);
@@ -297,6 +299,7 @@ MacroEditor::MacroEditor(const _QZ5_PROFILE& prof, int profile, int keyIndex, Do
         if (!commitName()) return;
         if (!macro_.Measure(*profile_, profileIndex_, keyIndex_).refusal.empty()) return;
         if (done_) done_(macro_);
+        leaving_ = true;
         close();
     });
 
@@ -336,12 +339,36 @@ MacroEditor* MacroEditor::Open(Gtk::Window& parent, const _QZ5_PROFILE& prof, in
     editor->set_modal(true);
     editor->signal_close_request().connect(
         [editor] {
+            if (!editor->leaving_ && editor->Edited()) return editor->AskToDiscard(), true;
             Glib::signal_idle().connect_once([editor] { delete editor; });
             return false;
         },
         false);
     editor->present();
     return editor;
+}
+
+bool MacroEditor::Edited() const {
+    return macro_.Export(profileIndex_, keyIndex_) != opened_ || w_->name.get_text().raw() != macro_.Name();
+}
+
+void MacroEditor::AskToDiscard() {
+    GtkWidget* ask = adw_message_dialog_new(gobj(), "Discard the changes to this macro?",
+                                            "The key keeps the macro it had when the editor opened.");
+    AdwMessageDialog* dialog = ADW_MESSAGE_DIALOG(ask);
+    adw_message_dialog_add_responses(dialog, "keep", "_Keep editing", "discard", "_Discard", nullptr);
+    adw_message_dialog_set_response_appearance(dialog, "discard", ADW_RESPONSE_DESTRUCTIVE);
+    adw_message_dialog_set_default_response(dialog, "keep");
+    adw_message_dialog_set_close_response(dialog, "keep");
+    gtk_window_set_destroy_with_parent(GTK_WINDOW(ask), TRUE);
+    g_signal_connect(ask, "response", G_CALLBACK(+[](AdwMessageDialog*, const char* response, gpointer self) {
+                         auto* editor = static_cast<MacroEditor*>(self);
+                         if (g_strcmp0(response, "discard") != 0) return;
+                         editor->leaving_ = true;
+                         editor->close();
+                     }),
+                     this);
+    gtk_window_present(GTK_WINDOW(ask));
 }
 
 DelayMode MacroEditor::Mode() const {

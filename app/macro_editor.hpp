@@ -44,12 +44,18 @@ private:
     void Import();
     void Export();
     void Say(const std::string& message, bool problem);
+    // Steps or name differ from what the editor opened with.
+    bool Edited() const;
+    // Asks before edits are thrown away; closes if the user says so.
+    void AskToDiscard();
 
     std::unique_ptr<_QZ5_PROFILE> profile_;  // the profile as the caller has it
     int profileIndex_, keyIndex_;
     Done done_;
     MacroSteps macro_;
     std::unique_ptr<Widgets> w_;
+    std::string opened_;     // the macro's text as the editor opened it
+    bool leaving_ = false;  // closing is decided: no more questions
     bool recording_ = false;
     std::vector<RecordedKey> recorded_;
     std::vector<uint32_t> down_;  // Linux key codes held while recording
