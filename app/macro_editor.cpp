@@ -166,6 +166,32 @@ MacroEditor::MacroEditor(const _QZ5_PROFILE& prof, int profile, int keyIndex, Do
     w.scroll.set_vexpand(true);
     w.scroll.set_has_frame(true);
     w.box.append(w.scroll);
+    // While recording, a click or a turn of the wheel over the step list is
+    // a step too (and selects and scrolls nothing).
+    auto click = Gtk::GestureClick::create();
+    click->set_button(0);
+    click->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    click->signal_pressed().connect([this, c = click.get()](int, double, double) {
+        static constexpr const char* kNames[] = {"left", "middle", "right"};
+        const guint button = c->get_current_button();
+        if (!recording_ || button < 1 || button > 3) return;
+        c->set_state(Gtk::EventSequenceState::CLAIMED);
+        const auto mouse = button == 1 ? RecordedKey::Left : button == 2 ? RecordedKey::Middle : RecordedKey::Right;
+        Record({0, true, 0, mouse}, c->get_current_event_time(), std::string("click ") + kNames[button - 1]);
+    });
+    w.scroll.add_controller(click);
+    auto wheel = Gtk::EventControllerScroll::create();
+    wheel->set_flags(Gtk::EventControllerScroll::Flags::VERTICAL | Gtk::EventControllerScroll::Flags::DISCRETE);
+    wheel->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    wheel->signal_scroll().connect(
+        [this, s = wheel.get()](double, double dy) {
+            if (!recording_ || dy == 0) return recording_;
+            Record({0, true, 0, dy < 0 ? RecordedKey::WheelUp : RecordedKey::WheelDown}, s->get_current_event_time(),
+                   dy < 0 ? "wheel up" : "wheel down");
+            return true;
+        },
+        false);
+    w.scroll.add_controller(wheel);
 
     auto* edit = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
     edit->append(*Caption("Ste_p", w.step));
@@ -491,7 +517,8 @@ void MacroEditor::StartRecording() {
     NameButton(w_->record);
     w_->record.add_css_class("destructive-action");
     const std::string stop = kStopKeys[std::min<size_t>(w_->stopKey.get_selected(), std::size(kStopKeys) - 1)].name;
-    w_->captured.set_text("Recording: type the macro; press " + stop + " or click Stop recording to end.");
+    w_->captured.set_text("Recording: type the macro (clicks and the wheel over the steps count too); press " + stop +
+                          " or click Stop recording to end.");
     Say("", false);
     Refresh(false);
 }
@@ -505,8 +532,8 @@ void MacroEditor::StopRecording() {
     if (w_->record.get_active()) w_->record.set_active(false);
     const auto steps = StepsFromRecording(recorded_, Mode());
     w_->captured.set_text(recorded_.empty() ? "Nothing recorded."
-                                            : "Recorded " + std::to_string(recorded_.size()) + " key presses and "
-                                                  "releases into " + std::to_string(steps.size()) + " steps.");
+                                            : "Recorded " + std::to_string(recorded_.size()) + " inputs into " +
+                                                  std::to_string(steps.size()) + " steps.");
     if (!down_.empty()) Say("Keys still held when the recording ended have no release step.", false);
     Refresh(false);
     if (!steps.empty()) AddSteps(steps);
@@ -523,24 +550,32 @@ bool MacroEditor::OnKey(guint keycode, bool pressed, uint32_t ms) {
     if (pressed == (held != down_.end())) return true;  // a repeat, or the release of a key pressed before
     if (pressed) down_.push_back(code);
     else down_.erase(held);
-    const int vkey = MacKeyOfLinuxKey(code);
-    if (vkey < 0) {
-        capturedText_ += pressed ? "(a key the keyboard does not have) " : "";
-    } else {
-        // Event times are 32-bit milliseconds and wrap after 49 days.
-        const uint32_t gap = recorded_.empty() ? 0 : ms - lastMs_;
-        elapsed_ += gap;
-        lastMs_ = ms;
-        recorded_.push_back({static_cast<uint32_t>(vkey), pressed, elapsed_});
-        if (recorded_.size() > 1) capturedText_ += std::to_string(gap) + " ms  ";
-        capturedText_ += (pressed ? "press " : "release ") + KeyName(static_cast<uint32_t>(vkey)) + "  ";
-    }
+    if (const int vkey = MacKeyOfLinuxKey(code); vkey >= 0)
+        Record({static_cast<uint32_t>(vkey), pressed, 0}, ms,
+               (pressed ? "press " : "release ") + KeyName(static_cast<uint32_t>(vkey)));
+    else if (pressed)
+        ShowCaptured("(a key the keyboard does not have)");
+    return true;
+}
+
+void MacroEditor::Record(RecordedKey input, uint32_t ms, const std::string& what) {
+    // Event times are 32-bit milliseconds and wrap after 49 days.
+    const uint32_t gap = recorded_.empty() ? 0 : ms - lastMs_;
+    elapsed_ += gap;
+    lastMs_ = ms;
+    input.ms = elapsed_;
+    recorded_.push_back(input);
+    if (recorded_.size() > 1) capturedText_ += std::to_string(gap) + " ms  ";
+    ShowCaptured(what);
+}
+
+void MacroEditor::ShowCaptured(const std::string& what) {
+    capturedText_ += what + "  ";
     // The latest of it, from the start of a step.
     if (const size_t cut = capturedText_.find("  ", capturedText_.size() > 90 ? capturedText_.size() - 90 : 0);
         capturedText_.size() > 90 && cut != std::string::npos)
         capturedText_.erase(0, cut + 2);
     w_->captured.set_text("Recording (" + std::to_string(recorded_.size()) + "): " + capturedText_);
-    return true;
 }
 
 void MacroEditor::Import() {

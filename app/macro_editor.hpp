@@ -40,6 +40,9 @@ private:
     void StartRecording();
     void StopRecording();
     bool OnKey(guint keycode, bool pressed, uint32_t ms);
+    // One input into the recording, at event time ms, shown as what.
+    void Record(RecordedKey input, uint32_t ms, const std::string& what);
+    void ShowCaptured(const std::string& what);
     DelayMode Mode() const;
     void Import();
     void Export();

@@ -119,7 +119,10 @@ std::vector<MacroStep> StepsFromRecording(const std::vector<RecordedKey>& keys, 
             const uint64_t gap = keys[i].ms > keys[i - 1].ms ? keys[i].ms - keys[i - 1].ms : 0;
             PutDelay(out, mode.kind == DelayMode::Fixed ? mode.fixedMs : Rounded(gap, mode.roundMs));
         }
-        out.push_back(KeyStep(keys[i].vkey, keys[i].pressed));
+        const RecordedKey& k = keys[i];
+        out.push_back(k.mouse == RecordedKey::NoMouse ? KeyStep(k.vkey, k.pressed)
+                      : k.mouse < RecordedKey::WheelUp ? ClickStep(k.mouse)
+                                                       : WheelStep(k.mouse == RecordedKey::WheelUp));
     }
     return out;
 }

@@ -44,16 +44,20 @@ struct DelayMode {
     uint32_t roundMs = 0;   // AsRecorded: delays rounded to a multiple of this (0 or 1: kept as they are)
 };
 
-// A key press or release as a recorder saw it: the macOS key code, and when
-// (milliseconds on any clock that does not jump).
+// A key press or release as a recorder saw it (the macOS key code), or a
+// mouse button pressed or the wheel turned; and when (milliseconds on any
+// clock that does not jump).
 struct RecordedKey {
+    enum Mouse { NoMouse = -1, Left, Right, Middle, WheelUp, WheelDown };  // Left..Middle as ClickStep
     uint32_t vkey;
     bool pressed;
     uint64_t ms;
+    Mouse mouse = NoMouse;
 };
-// The steps of a recording: each press and release a step, the gaps between
-// them delays as mode says (a gap over 65535 ms, more than one delay step
-// holds, takes several).
+// The steps of a recording: each press and release a step (a mouse button
+// pressed a click, the wheel turned a wheel step), the gaps between them
+// delays as mode says (a gap over 65535 ms, more than one delay step holds,
+// takes several).
 std::vector<MacroStep> StepsFromRecording(const std::vector<RecordedKey>& keys, const DelayMode& mode);
 
 // The macOS key code of a Linux input key code (KEY_A ...), or -1 for a key

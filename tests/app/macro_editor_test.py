@@ -93,6 +93,13 @@ class MacroEditor(WindowTest):
         gaps = [g for _, held, gap in typed for g in (held, gap)][:-1]
         delays = [int(s.split()[1]) for s in recorded[1::2]]
         self.assertTrue(all(g - 1 <= d <= g + TOLERANCE_MS for g, d in zip(gaps, delays)), (gaps, delays))
+        # A click and the wheel over the steps are recorded too; undone as one edit.
+        self.click("Record", lambda: self.node("push button", "Stop recording"))
+        self.u.pointer_click([r for r in self.window.findChild(lambda n: n.name == "Steps").children if r.children][-1])
+        self.x("click", "5", "key", "Pause")
+        wait_for(lambda: self.node("push button", "Record") and self.steps() != recorded, 10, "the click and the wheel")
+        self.assertRegex(" / ".join(self.steps()[len(recorded):]), r"^click left( / delay \d+)? / wheel down$")
+        self.click("Undo", lambda: self.steps() == recorded)
 
         # Rounded to 50 ms, then every delay 50 ms, then none; undo and redo between them.
         self.keys("key", "alt+t", "ctrl+a", "type", "50")

@@ -27,15 +27,16 @@ TEST(MacroSteps, RecordingsAndDelayModes) {
     EXPECT_EQ(MacKeyOfLinuxKey(KEY_VOLUMEUP), -1);
     // A press and release at the same time, and a gap longer than one delay plays.
     const std::vector<RecordedKey> keys = {
-        {h, true, 1000}, {h, false, 1083}, {i, true, 1127}, {i, false, 1127}, {h, true, 71127}};
+        {h, true, 1000}, {h, false, 1083}, {i, true, 1127}, {i, false, 1127}, {h, true, 71127},
+        {0, true, 71190, RecordedKey::Middle}, {0, true, 71190, RecordedKey::WheelDown}};
     const std::pair<DelayMode, std::string> cases[] = {
-        {{DelayMode::AsRecorded, 0, 0},
-         "press H\ndelay 83\nrelease H\ndelay 44\npress I\nrelease I\ndelay 65535\ndelay 4465\npress H\n"},
-        {{DelayMode::AsRecorded, 0, 10},
-         "press H\ndelay 80\nrelease H\ndelay 40\npress I\nrelease I\ndelay 65535\ndelay 4465\npress H\n"},
-        {{DelayMode::Fixed, 50, 10},
-         "press H\ndelay 50\nrelease H\ndelay 50\npress I\ndelay 50\nrelease I\ndelay 50\npress H\n"},
-        {{DelayMode::None, 50, 0}, "press H\nrelease H\npress I\nrelease I\npress H\n"},
+        {{DelayMode::AsRecorded, 0, 0}, "press H\ndelay 83\nrelease H\ndelay 44\npress I\nrelease I\ndelay 65535\n"
+                                        "delay 4465\npress H\ndelay 63\nclick middle\nwheel down\n"},
+        {{DelayMode::AsRecorded, 0, 10}, "press H\ndelay 80\nrelease H\ndelay 40\npress I\nrelease I\ndelay 65535\n"
+                                         "delay 4465\npress H\ndelay 60\nclick middle\nwheel down\n"},
+        {{DelayMode::Fixed, 50, 10}, "press H\ndelay 50\nrelease H\ndelay 50\npress I\ndelay 50\nrelease I\ndelay 50\n"
+                                     "press H\ndelay 50\nclick middle\ndelay 50\nwheel down\n"},
+        {{DelayMode::None, 50, 0}, "press H\nrelease H\npress I\nrelease I\npress H\nclick middle\nwheel down\n"},
     };
     for (const auto& [mode, steps] : cases) EXPECT_EQ(Lines(StepsFromRecording(keys, mode)), steps) << mode.kind;
 
