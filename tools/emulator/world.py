@@ -178,6 +178,19 @@ class World:
         manager.Set("org.freedesktop.systemd1.Manager", "Environment", dbus.Array(environment, signature="s"))
         bus.close()
 
+    def manager_holds(self, hold=None):
+        """How many of the user's service manager's replies to a Get of its
+        environment are held; hold True holds them from now on, False
+        answers them (and the later ones)."""
+        bus = self.session_bus()
+        mock = dbus.Interface(bus.get_object("org.freedesktop.systemd1", "/org/freedesktop/systemd1"),
+                              "org.freedesktop.DBus.Mock")
+        if hold is not None:
+            mock.Hold(hold)
+        held = int(mock.Held())
+        bus.close()
+        return held
+
     def units(self):
         """The units the user's service manager started, oldest first."""
         try:
