@@ -449,19 +449,21 @@ class XServer:
                 # The number and a newline (written apart) come once it serves;
                 # end of file when it gave up. Closing before the newline came
                 # would end it.
-                got, deadline = b"", time.monotonic() + 30
+                got, gave_up, deadline = b"", False, time.monotonic() + 30
                 while not got.endswith(b"\n") and select.select([r], [], [], max(0, deadline - time.monotonic()))[0]:
                     chunk = os.read(r, 64)
-                    if not chunk:
+                    gave_up = not chunk
+                    if gave_up:
                         break
                     got += chunk
             finally:
                 os.close(r)
             if got.endswith(b"\n"):
                 return f":{number}"
-            if self.proc.poll() is None:
+            if not gave_up:
                 self.close()
                 raise AssertionError("Xvfb did not start within 30 s")
+            self.proc.wait(timeout=10)  # it gave up: the number was taken meanwhile
             # Taken between the look and the start: the next one.
         raise AssertionError("no free X display number for Xvfb")
 
