@@ -15,10 +15,14 @@ session bus, logind mock, qz5d on the emulated keyboard):
 
   bench/daemon_bench.py [--build DIR] [--reports N] [--downloads N]
                         [--idle SECONDS] [--busy-reports N] [--no-display]
+                        [--user-manager]
 
 The daemon shows the on-screen display for every report: on a private Xvfb,
 or, with --no-display, nowhere (its helper finds no display and the daemon
-waits 5 s before trying again). Prints figures; never run as a test."""
+waits 5 s before trying again). With --user-manager, a user service manager
+(the tests' dbusmock template) holds the session's environment and starts
+the helper: every code then asks it and logind for the session. Prints
+figures; never run as a test."""
 
 import argparse
 import glob
@@ -41,6 +45,7 @@ p.add_argument("--downloads", type=int, default=3)
 p.add_argument("--idle", type=float, default=10.0)
 p.add_argument("--busy-reports", type=int, default=200)
 p.add_argument("--no-display", action="store_true")
+p.add_argument("--user-manager", action="store_true")
 ARGS = p.parse_args()
 os.environ["QZ5_BUILD"] = os.path.abspath(ARGS.build)
 sys.path.insert(0, os.path.join(ROOT, "tools/emulator"))
@@ -265,6 +270,9 @@ def main():
         display = "none (the helper finds no display)"
         if not ARGS.no_display:
             display = f"Xvfb {w.start_display()}"
+        if ARGS.user_manager:
+            w.start_user_manager([f"{k}={w.env[k]}" for k in ("DISPLAY", "PATH") if k in w.env])
+            display += ", user service manager"
         w.qz5ctl("settings", "init", w.settings, check=True)
         subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "bench/gen_settings.py"), "typical", w.settings],
                        check=True)

@@ -1,6 +1,7 @@
 // The launcher: works out the command line with GIO (desktop entries, the
 // default application of a document's type) and starts it in the user's
-// session (session_launch.cpp). Never through a shell.
+// session (session_launch.cpp) once the session's environment has been
+// looked up. Never through a shell.
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
@@ -96,7 +97,11 @@ public:
             g_object_unref(app);
             if (!ok) return;
         }
-        StartInSession(std::move(command), CurrentSessionEnvironment(), [](bool, GSubprocess*) {});
+        // Lookups run one at a time and answer in the order asked: keys
+        // pressed quickly launch in order.
+        LookUpSessionEnvironment([command = std::move(command)](const SessionEnvironment& env) mutable {
+            StartInSession(std::move(command), env, [](bool, GSubprocess*) {});
+        });
     }
 };
 

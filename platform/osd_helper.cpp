@@ -4,6 +4,8 @@
 // (no display, or the display went away) the next code after a short
 // back-off starts a new one; so does a code that finds the session's display
 // changed since the helper started (a desktop that came up after the login).
+// The session is looked up without waiting; a code never waits for it when a
+// helper runs.
 // The helper inherits QZ5_OSD_BACKEND, which forces how it shows itself.
 #include <gio/gio.h>
 #include <gio/gunixoutputstream.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/build_config.hpp"
 #include "platform/log.hpp"
@@ -46,26 +49,45 @@ public:
         LogLine("on-screen display: code %x", static_cast<unsigned>(code));
         // A running helper gets the code before the session is looked up, so
         // that the lookup never delays the picture; when the display changed,
-        // a new helper shows it again.
-        const bool running = input_ != nullptr;
-        if (running) Write(code);
-        const SessionEnvironment env = CurrentSessionEnvironment();
+        // a new helper shows it again. The codes since the lookup began wait
+        // for a helper about to start.
+        if (input_) Write(code);
+        codes_.push_back(code);
+        LookUp();
+    }
+
+    void Prepare() override {
+        if (input_) return;
+        readyStart_ = true;
+        LookUp();
+    }
+
+private:
+    // One lookup at a time: codes that come meanwhile are in codes_.
+    void LookUp() {
+        if (lookingUp_) return;
+        lookingUp_ = true;
+        LookUpSessionEnvironment([this](const SessionEnvironment& env) { Found(env); });
+    }
+
+    void Found(const SessionEnvironment& env) {
+        lookingUp_ = false;
+        std::vector<int> codes;
+        codes.swap(codes_);
+        const bool backOff = !readyStart_;
+        readyStart_ = false;
         if (input_ && env.DisplaySummary() != display_) {
             LogLine("on-screen display: the session's display changed; qz5-osd starts again");
             Drop();
             lastStart_ = 0;
-        } else if (running) {
-            return;
+        } else if (input_) {
+            return;  // it has shown every code already
         }
-        if (!input_ && !Start(env, true)) return;
-        Write(code);
+        // A start for codes backs off; the one the daemon asks for when ready does not.
+        if (!Start(env, backOff)) return;
+        for (const int code : codes) Write(code);
     }
 
-    void Prepare() override {
-        if (!input_) Start(CurrentSessionEnvironment(), false);
-    }
-
-private:
     void Write(int code) {
         if (!input_) return;
         const std::string line = std::to_string(code) + "\n";
@@ -139,6 +161,9 @@ private:
     guint closedWatch_ = 0;
     unsigned generation_ = 0;
     gint64 lastStart_ = 0;
+    bool lookingUp_ = false;
+    bool readyStart_ = false;  // the lookup under way is for the start when ready
+    std::vector<int> codes_;  // shown or to show since the lookup under way began
 };
 
 }  // namespace

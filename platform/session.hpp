@@ -3,6 +3,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 struct ConsoleSession {
@@ -23,3 +25,9 @@ bool ReadConsoleSession(ConsoleSession& session);
 // The reader IsLoggedIn uses; nullptr restores logind.
 void SetSessionReader(SessionReader reader);
 SessionReader CurrentSessionReader();
+
+// The same read without waiting: done runs on the main loop once logind has
+// answered every question (nullopt where the reader returns false), possibly
+// before this returns (a reader set with SetSessionReader answers at once).
+using ConsoleSessionRead = std::function<void(std::optional<ConsoleSession>)>;
+void ReadConsoleSessionAsync(ConsoleSessionRead done);

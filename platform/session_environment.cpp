@@ -4,13 +4,25 @@
 
 #include "platform/log.hpp"
 
-SessionSources ReadSessionSources();  // session_environment_dbus.cpp
-
 namespace {
 
 bool IsWaylandSocketName(const std::string& name) {
     if (name.rfind("wayland-", 0) != 0 || name.size() == 8) return false;
     return std::all_of(name.begin() + 8, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The callers of the lookup under way, in the order they asked.
+std::vector<SessionEnvironmentReady> g_waiting;
+bool g_lookingUp = false;
+
+void LogDisplay(const SessionEnvironment& env) {
+    static std::string logged;
+    std::string summary = env.DisplaySummary();
+    summary += env.managerAnswered ? ", from the user's service manager" : ", without a user service manager";
+    if (summary != logged) {
+        LogLine("session display: %s", summary.c_str());
+        logged = summary;
+    }
 }
 
 }  // namespace
@@ -82,14 +94,17 @@ SessionEnvironment ResolveSessionEnvironment(const SessionSources& sources) {
     return env;
 }
 
-SessionEnvironment CurrentSessionEnvironment() {
-    static std::string logged;
-    SessionEnvironment env = ResolveSessionEnvironment(ReadSessionSources());
-    std::string summary = env.DisplaySummary();
-    summary += env.managerAnswered ? ", from the user's service manager" : ", without a user service manager";
-    if (summary != logged) {
-        LogLine("session display: %s", summary.c_str());
-        logged = summary;
-    }
-    return env;
+void LookUpSessionEnvironment(SessionEnvironmentReady done) {
+    g_waiting.push_back(std::move(done));
+    if (g_lookingUp) return;
+    g_lookingUp = true;
+    ReadSessionSourcesAsync([](SessionSources sources) {
+        const SessionEnvironment env = ResolveSessionEnvironment(sources);
+        LogDisplay(env);
+        // A done that asks again starts the next lookup.
+        std::vector<SessionEnvironmentReady> waiting;
+        waiting.swap(g_waiting);
+        g_lookingUp = false;
+        for (auto& ready : waiting) ready(env);
+    });
 }

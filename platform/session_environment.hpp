@@ -1,11 +1,12 @@
 // The user's desktop session as programs started for it need to see it: the
 // environment that the session's own programs get (the user's service manager
 // holds it: desktops fill it with WAYLAND_DISPLAY, DISPLAY, XAUTHORITY and the
-// XDG variables), completed from logind and from our own environment. Read
-// again for every on-screen display code and launch key, so that a desktop
-// that comes up after the daemon is found.
+// XDG variables), completed from logind and from our own environment. Looked
+// up again for on-screen display codes and launch keys, so that a desktop
+// that comes up after the daemon is found; never waited for on the main loop.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,6 +52,14 @@ SessionEnvironment ResolveSessionEnvironment(const SessionSources& sources);
 // "NAME=VALUE" lines to a map; lines without '=' or with an empty name are skipped.
 EnvironmentMap ParseEnvironmentLines(const std::vector<std::string>& lines);
 
-// Reads every source now. Logs the display in use when it differs from the
-// one logged before ("session display: ...").
-SessionEnvironment CurrentSessionEnvironment();
+// Reads every source without waiting: done runs on the main loop once
+// logind and the user's service manager have answered or failed to
+// (possibly before this returns). Asked for while a lookup is under way,
+// done joins it: one lookup at a time, the dones run in the order asked.
+// Logs the display in use when it differs from the one logged before
+// ("session display: ...").
+using SessionEnvironmentReady = std::function<void(const SessionEnvironment&)>;
+void LookUpSessionEnvironment(SessionEnvironmentReady done);
+
+// The sources behind it, read without waiting (session_environment_dbus.cpp).
+void ReadSessionSourcesAsync(std::function<void(SessionSources)> done);

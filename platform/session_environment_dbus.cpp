@@ -1,11 +1,16 @@
 // Where the session's environment comes from: logind (through the session
 // reader), the user's service manager on the session bus (its Manager
 // property "Environment"), our own environment and the runtime folder.
+// logind and the manager are asked at the same time, without waiting on
+// either: a slow one delays only what needs the answer.
 #include <gio/gio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "platform/session_bus.hpp"
 #include "platform/session_environment.hpp"
@@ -14,30 +19,9 @@ extern char** environ;
 
 namespace {
 
-constexpr int kManagerTimeoutMs = 1000;
-
-std::optional<std::vector<std::string>> ManagerEnvironment() {
-    GDBusConnection* bus = SessionManagerBus();
-    if (!bus) return std::nullopt;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1", "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", "org.freedesktop.systemd1.Manager", "Environment"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NO_AUTO_START, kManagerTimeoutMs, nullptr, nullptr);
-    if (!reply) return std::nullopt;
-    GVariant* value = nullptr;
-    g_variant_get(reply, "(v)", &value);
-    g_variant_unref(reply);
-    std::optional<std::vector<std::string>> lines;
-    if (g_variant_is_of_type(value, G_VARIANT_TYPE("as"))) {
-        lines.emplace();
-        GVariantIter it;
-        g_variant_iter_init(&it, value);
-        const gchar* line = nullptr;
-        while (g_variant_iter_next(&it, "&s", &line)) lines->push_back(line);
-    }
-    g_variant_unref(value);
-    return lines;
-}
+// A manager that is starting up may take a while; nothing waits on it but
+// the program about to start.
+constexpr int kManagerTimeoutMs = 5000;
 
 std::vector<std::string> SocketsIn(const std::string& folder) {
     std::vector<std::string> out;
@@ -48,18 +32,60 @@ std::vector<std::string> SocketsIn(const std::string& folder) {
     return out;
 }
 
+// The sources as they arrive; the local ones are read once both questions
+// are answered.
+struct SourcesRead {
+    std::function<void(SessionSources)> done;
+    SessionSources sources;
+    int waiting = 3;  // logind, the manager, and the asking itself
+
+    void Arrived() {
+        if (--waiting > 0) return;
+        const std::unique_ptr<SourcesRead> owned(this);
+        std::vector<std::string> own;
+        for (char** e = environ; e && *e; ++e) own.emplace_back(*e);
+        sources.own = ParseEnvironmentLines(own);
+        std::string runtime = sources.logind ? sources.logind->runtimeDir : std::string();
+        if (const char* ours = std::getenv("XDG_RUNTIME_DIR"); runtime.empty() && ours) runtime = ours;
+        sources.runtimeSockets = SocketsIn(runtime);
+        done(std::move(sources));
+    }
+
+    static void OnManager(GObject* source, GAsyncResult* result, gpointer data) {
+        auto* read = static_cast<SourcesRead*>(data);
+        GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+        if (reply) {
+            GVariant* value = nullptr;
+            g_variant_get(reply, "(v)", &value);
+            g_variant_unref(reply);
+            if (g_variant_is_of_type(value, G_VARIANT_TYPE("as"))) {
+                auto& lines = read->sources.manager.emplace();
+                GVariantIter it;
+                g_variant_iter_init(&it, value);
+                const gchar* line = nullptr;
+                while (g_variant_iter_next(&it, "&s", &line)) lines.push_back(line);
+            }
+            g_variant_unref(value);
+        }
+        read->Arrived();
+    }
+};
+
 }  // namespace
 
-SessionSources ReadSessionSources() {
-    SessionSources sources;
-    ConsoleSession session;
-    if (CurrentSessionReader()(session)) sources.logind = session;
-    sources.manager = ManagerEnvironment();
-    std::vector<std::string> own;
-    for (char** e = environ; e && *e; ++e) own.emplace_back(*e);
-    sources.own = ParseEnvironmentLines(own);
-    std::string runtime = sources.logind ? sources.logind->runtimeDir : std::string();
-    if (const char* own = std::getenv("XDG_RUNTIME_DIR"); runtime.empty() && own) runtime = own;
-    sources.runtimeSockets = SocketsIn(runtime);
-    return sources;
+void ReadSessionSourcesAsync(std::function<void(SessionSources)> done) {
+    auto* read = new SourcesRead{std::move(done), {}};
+    ReadConsoleSessionAsync([read](std::optional<ConsoleSession> session) {
+        read->sources.logind = std::move(session);
+        read->Arrived();
+    });
+    if (GDBusConnection* bus = SessionManagerBus())
+        g_dbus_connection_call(bus, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                               "org.freedesktop.DBus.Properties", "Get",
+                               g_variant_new("(ss)", "org.freedesktop.systemd1.Manager", "Environment"),
+                               G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, kManagerTimeoutMs, nullptr,
+                               &SourcesRead::OnManager, read);
+    else
+        read->Arrived();
+    read->Arrived();
 }

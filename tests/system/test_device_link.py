@@ -323,6 +323,17 @@ class SessionLaunch(WorldTest):
         w.wait_log(r"^started recorder.sh as process \d+$")
         self.assertEqual(w.units(), [])
 
+    def test_a_slow_manager_holds_the_launch_not_the_daemon(self):
+        w = self.w
+        self.start()
+        w.manager_holds(True)
+        self.key(1)
+        wait_for(lambda: w.manager_holds() > 0, what="the launch's question to the manager")
+        w.qz5ctl("status", check=True)  # answered while the manager has not
+        self.assertFalse(os.path.exists(self.marker))
+        w.manager_holds(False)
+        self.assertEqual(self.launched(1), [f"script {os.path.dirname(self.script)} wayland-7 manager"])
+
 
 class OnScreenDisplay(WorldTest):
     """The OSD through the daemon on a private X server, and the daemon

@@ -7,7 +7,9 @@ the standard input and error it was handed. Each started unit is appended
 to the file named by the parameter "log" as one JSON line: the unit's name
 and its properties (descriptors as "fd"). The parameter "refuse" makes every
 StartTransientUnit fail as an old manager fails on a property it does not
-know."""
+know. Hold(true) on org.freedesktop.DBus.Mock holds every reply to a Get of
+"Environment" (a manager that is slow to answer) until Hold(false); Held()
+says how many are held."""
 
 import json
 import os
@@ -18,6 +20,7 @@ import dbus
 BUS_NAME = "org.freedesktop.systemd1"
 MAIN_OBJ = "/org/freedesktop/systemd1"
 MAIN_IFACE = "org.freedesktop.systemd1.Manager"
+MOCK_IFACE = "org.freedesktop.DBus.Mock"
 SYSTEM_BUS = False
 
 
@@ -25,10 +28,35 @@ def load(mock, parameters):
     mock.unit_log = parameters["log"]
     mock.refuse = bool(parameters.get("refuse", False))
     mock.next_job = 1
+    mock.hold = False
+    mock.held = []
     mock.AddProperties(MAIN_IFACE, {
         "Version": "252",
         "Environment": dbus.Array(parameters.get("environment", []), signature="s"),
     })
+
+
+@dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v", async_callbacks=("reply", "error"))
+def Get(self, interface, name, reply, error):
+    answer = lambda: reply(self.GetAll(interface or MAIN_IFACE)[name])  # noqa: E731
+    if name not in self.GetAll(interface or MAIN_IFACE):
+        error(dbus.exceptions.DBusException(f"no such property {name}", name=MAIN_IFACE + ".UnknownProperty"))
+    elif self.hold and name == "Environment":
+        self.held.append(answer)
+    else:
+        answer()
+
+
+@dbus.service.method(MOCK_IFACE, in_signature="b", out_signature="")
+def Hold(self, hold):
+    self.hold = bool(hold)
+    while not self.hold and self.held:
+        self.held.pop(0)()
+
+
+@dbus.service.method(MOCK_IFACE, in_signature="", out_signature="u")
+def Held(self):
+    return len(self.held)
 
 
 def plain(value):
@@ -55,7 +83,7 @@ def StartTransientUnit(self, name, mode, properties, aux):
     with open(self.unit_log, "a") as f:
         f.write(json.dumps({"name": str(name), "mode": str(mode),
                             "properties": {k: plain(v) for k, v in props.items()}}) + "\n")
-    env = dict(line.split("=", 1) for line in self.Get(MAIN_IFACE, "Environment") if "=" in line)
+    env = dict(line.split("=", 1) for line in self.GetAll(MAIN_IFACE)["Environment"] if "=" in line)
     env.update(line.split("=", 1) for line in props.get("Environment", []) if "=" in line)
     stdin = props["StandardInputFileDescriptor"].take() if "StandardInputFileDescriptor" in props else subprocess.DEVNULL
     stderr = props["StandardErrorFileDescriptor"].take() if "StandardErrorFileDescriptor" in props else None

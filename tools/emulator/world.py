@@ -178,6 +178,19 @@ class World:
         manager.Set("org.freedesktop.systemd1.Manager", "Environment", dbus.Array(environment, signature="s"))
         bus.close()
 
+    def manager_holds(self, hold=None):
+        """How many of the user's service manager's replies to a Get of its
+        environment are held; hold True holds them from now on, False
+        answers them (and the later ones)."""
+        bus = self.session_bus()
+        mock = dbus.Interface(bus.get_object("org.freedesktop.systemd1", "/org/freedesktop/systemd1"),
+                              "org.freedesktop.DBus.Mock")
+        if hold is not None:
+            mock.Hold(hold)
+        held = int(mock.Held())
+        bus.close()
+        return held
+
     def units(self):
         """The units the user's service manager started, oldest first."""
         try:
@@ -436,19 +449,21 @@ class XServer:
                 # The number and a newline (written apart) come once it serves;
                 # end of file when it gave up. Closing before the newline came
                 # would end it.
-                got, deadline = b"", time.monotonic() + 30
+                got, gave_up, deadline = b"", False, time.monotonic() + 30
                 while not got.endswith(b"\n") and select.select([r], [], [], max(0, deadline - time.monotonic()))[0]:
                     chunk = os.read(r, 64)
-                    if not chunk:
+                    gave_up = not chunk
+                    if gave_up:
                         break
                     got += chunk
             finally:
                 os.close(r)
             if got.endswith(b"\n"):
                 return f":{number}"
-            if self.proc.poll() is None:
+            if not gave_up:
                 self.close()
                 raise AssertionError("Xvfb did not start within 30 s")
+            self.proc.wait(timeout=10)  # it gave up: the number was taken meanwhile
             # Taken between the look and the start: the next one.
         raise AssertionError("no free X display number for Xvfb")
 
