@@ -379,6 +379,8 @@ bool MacroEditor::Edited() const {
 }
 
 void MacroEditor::AskToDiscard() {
+    if (asking_) return;  // closed again while it asks: one question is enough
+    asking_ = true;
     GtkWidget* ask = adw_message_dialog_new(gobj(), "Discard the changes to this macro?",
                                             "The key keeps the macro it had when the editor opened.");
     AdwMessageDialog* dialog = ADW_MESSAGE_DIALOG(ask);
@@ -389,6 +391,7 @@ void MacroEditor::AskToDiscard() {
     gtk_window_set_destroy_with_parent(GTK_WINDOW(ask), TRUE);
     g_signal_connect(ask, "response", G_CALLBACK(+[](AdwMessageDialog*, const char* response, gpointer self) {
                          auto* editor = static_cast<MacroEditor*>(self);
+                         editor->asking_ = false;
                          if (g_strcmp0(response, "discard") != 0) return;
                          editor->leaving_ = true;
                          editor->close();

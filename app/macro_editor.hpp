@@ -59,6 +59,7 @@ private:
     std::unique_ptr<Widgets> w_;
     std::string opened_;     // the macro's text as the editor opened it
     bool leaving_ = false;  // closing is decided: no more questions
+    bool asking_ = false;   // the question is on screen
     bool recording_ = false;
     std::vector<RecordedKey> recorded_;
     std::vector<uint32_t> down_;  // Linux key codes held while recording
